@@ -1,0 +1,11 @@
+// Passing a command line to the system shell.
+#pragma once
+
+namespace lumora {
+
+// Flushes standard output, so that everything the tool printed stands before what the command
+// prints, then runs command with /bin/sh and waits for it. Returns the shell's exit status, or
+// -1 when the shell could not be run or was killed by a signal.
+int run_shell(const char* command);
+
+}  // namespace lumora

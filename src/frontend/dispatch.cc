@@ -1,0 +1,62 @@
+#include "frontend/dispatch.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "common/bounded_text.h"
+#include "frontend/command_key.h"
+#include "frontend/netconfig_tool.h"
+#include "frontend/usage.h"
+
+namespace lumora {
+namespace {
+
+using CommandHandler = void (*)(int argc, char** argv);
+
+void add_command(int argc, char** argv) {
+  if (argc == 2) {
+    run_netconfig_tool(nullptr);
+    return;
+  }
+  // Only the first word after "-a" decides: a key=value word registers a device, anything
+  // else is handed to the external tools.
+  if (std::strchr(argv[2], '=') != nullptr) {
+    return;
+  }
+  char argument[512] = {};
+  copy_bounded(argument, argv[2]);
+  run_netconfig_tool(argument);
+}
+
+void query_command(int, char**) { run_network_query(); }
+void nothing_command(int, char**) {}
+void usage_command(int, char**) { print_usage(); }
+
+struct Command {
+  std::int32_t key;
+  CommandHandler run;
+};
+
+constexpr Command kCommands[] = {
+    {make_key('-', 'a'), add_command},
+    {make_key('-', 'q'), query_command},
+    {make_key('-', 'i'), nothing_command},
+    {make_key('-', 'h'), usage_command},
+    {make_key('-', 'H'), usage_command},
+    {make_key('-', '?'), usage_command},
+};
+
+}  // namespace
+
+void dispatch_command(int argc, char** argv) {
+  const std::int32_t key = argc > 1 ? command_key(argv[1]) : 0;
+  for (const Command& command : kCommands) {
+    if (command.key == key) {
+      command.run(argc, argv);
+      return;
+    }
+  }
+  print_usage();
+}
+
+}  // namespace lumora

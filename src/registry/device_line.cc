@@ -1,0 +1,60 @@
+#include "registry/device_line.h"
+
+#include <cstring>
+
+#include "common/bounded_scan.h"
+#include "registry/log_settings.h"
+
+namespace lumora {
+
+const char* device_field(const DeviceEntry& entry, unsigned selector) {
+  switch (selector) {
+    case kDeviceName: return entry.name;
+    case kDeviceModel: return entry.model;
+    case kDeviceIp: return entry.ip;
+    case kDeviceNodename: return entry.nodename;
+    case kDeviceId: return entry.id;
+    default: return nullptr;
+  }
+}
+
+void widen_commas(char* line) {
+  const std::size_t length_as_read = std::strlen(line);
+  int widened = 0;
+  for (std::size_t p = 0; line[p] != '\0' && widened < 3 && p < length_as_read; ++p) {
+    if (line[p] != ',') continue;
+    const std::size_t rest = std::strlen(line + p + 1) + 1;  // with the terminator
+    std::memmove(line + p + 3, line + p + 1, rest);
+    line[p] = ' ';
+    line[p + 1] = ',';
+    line[p + 2] = ' ';
+    p += 2;
+    ++widened;
+  }
+}
+
+DeviceLineKind classify_device_line(const char* line) {
+  if (line[0] == '#' || line[0] == '[' || line[0] == '\n') return DeviceLineKind::kSkipped;
+  if (std::strchr(line, '=') == nullptr) return DeviceLineKind::kSkipped;
+  if (std::strncmp(line, "log=", 4) == 0) return DeviceLineKind::kLog;
+  return DeviceLineKind::kDevice;
+}
+
+void scan_device_line(const char* line, DeviceEntry& entry) {
+  if (std::strstr(line, "IP-ADDRESS=") != nullptr) {
+    bounded_scan(line, "DEVICE=%s , %s , %s , IP-ADDRESS=%s ",
+                 {scan_text(entry.name), scan_text(entry.model), scan_text(entry.id),
+                  scan_text(entry.ip)});
+  } else if (std::strstr(line, "NODENAME=") != nullptr) {
+    bounded_scan(line, "DEVICE=%s , %s , %s , NODENAME=%s ",
+                 {scan_text(entry.name), scan_text(entry.model), scan_text(entry.id),
+                  scan_text(entry.nodename)});
+  }
+}
+
+void apply_log_line(const char* line) {
+  bounded_scan(line, "log=%s , %d , %c",
+               {scan_text(g_logfile), scan_int(g_loglevel), scan_char(g_logmode)});
+}
+
+}  // namespace lumora

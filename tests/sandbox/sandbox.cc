@@ -1,0 +1,415 @@
+#include "sandbox/sandbox.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#ifndef LUMORA_TOOL_BINARY
+#error "LUMORA_TOOL_BINARY must name the lumoraconf binary under test"
+#endif
+
+namespace fs = std::filesystem;
+
+namespace lumora::testing {
+namespace {
+
+constexpr const char* kPathFakes[] = {"ping", "sane-find-scanner", "scanimage"};
+constexpr const char* kExternalTools[] = {"/opt/kelvane/scanner/lumora/lumora_gnetconfig",
+                                          "/opt/kelvane/scanner/lumora/lumora_cnetconfig"};
+constexpr const char* kSystemPath = "/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin";
+
+bool under(std::string_view path, std::string_view dir) {
+  return path == dir || (path.size() > dir.size() && path.substr(0, dir.size()) == dir &&
+                         path[dir.size()] == '/');
+}
+
+// The per-test directories must stay reachable once /tmp, /opt and /etc/opt are covered.
+std::string sandbox_base() {
+  const char* chosen = std::getenv("LUMORA_SANDBOX_BASE");
+  std::string base = chosen && *chosen ? chosen : "/var/tmp";
+  base = fs::absolute(base).lexically_normal().string();
+  if (under(base, "/tmp") || under(base, "/opt") || under(base, "/etc/opt")) base = "/var/tmp";
+  return base;
+}
+
+void write_whole(const std::string& path, std::string_view content, mode_t mode) {
+  fs::create_directories(fs::path(path).parent_path());
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(content.data(), static_cast<std::streamsize>(content.size()));
+  out.close();
+  if (!out) throw std::runtime_error("cannot write " + path);
+  ::chmod(path.c_str(), mode);
+}
+
+std::string read_whole(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + path);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::vector<std::string> read_lines(const std::string& path) {
+  std::vector<std::string> lines;
+  std::ifstream in(path, std::ios::binary);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// Single-quotes text for the fake scripts.
+std::string sh_quote(std::string_view text) {
+  std::string quoted = "'";
+  for (char c : text) {
+    if (c == '\'') quoted += "'\\''";
+    else quoted += c;
+  }
+  return quoted + "'";
+}
+
+void write_or_die(int fd, std::string_view text) {
+  while (!text.empty()) {
+    const ssize_t n = ::write(fd, text.data(), text.size());
+    if (n <= 0) _exit(126);
+    text.remove_prefix(static_cast<std::size_t>(n));
+  }
+}
+
+void die(const char* what) {
+  const int saved = errno;
+  std::string message = std::string("sandbox: ") + what + ": " + std::strerror(saved) + "\n";
+  write_or_die(2, message);
+  _exit(125);
+}
+
+void write_proc(const char* path, const std::string& text) {
+  const int fd = ::open(path, O_WRONLY | O_CLOEXEC);
+  if (fd < 0) die(path);
+  if (::write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size())) die(path);
+  ::close(fd);
+}
+
+// Runs in the child: a private mount namespace (and a user namespace mapping the caller to
+// root when not root), with the sandbox's directories over /etc/opt, /opt and /tmp.
+void enter_namespace(const std::string& root) {
+  const uid_t uid = ::geteuid();
+  const gid_t gid = ::getegid();
+  if (uid == 0) {
+    if (::unshare(CLONE_NEWNS) != 0) die("unshare(CLONE_NEWNS)");
+  } else {
+    if (::unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) die("unshare(CLONE_NEWUSER|CLONE_NEWNS)");
+    write_proc("/proc/self/setgroups", "deny");
+    write_proc("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1");
+    write_proc("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1");
+  }
+  if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) die("make / private");
+  const std::pair<std::string, const char*> binds[] = {
+      {root + "/etc_opt", "/etc/opt"}, {root + "/opt", "/opt"}, {root + "/tmp", "/tmp"}};
+  for (const auto& [from, to] : binds) {
+    if (::mount(from.c_str(), to, nullptr, MS_BIND | MS_REC, nullptr) != 0) die(to);
+  }
+}
+
+int run_hook(const std::string& root, const std::string& script, const char* const* env) {
+  if (script.empty()) return 0;
+  const pid_t pid = ::fork();
+  if (pid < 0) return -1;
+  if (pid == 0) {
+    const std::string log = root + "/hooks.log";
+    const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd >= 0) {
+      ::dup2(fd, 1);
+      ::dup2(fd, 2);
+    }
+    const char* argv[] = {"/bin/sh", "-ec", script.c_str(), nullptr};
+    ::execve("/bin/sh", const_cast<char* const*>(argv), const_cast<char* const*>(env));
+    _exit(127);
+  }
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+}
+
+struct Pipe {
+  int read_end = -1;
+  int write_end = -1;
+  Pipe() {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+    read_end = fds[0];
+    write_end = fds[1];
+  }
+};
+
+struct Child {
+  pid_t pid = -1;
+  int out = -1;
+  int err = -1;
+};
+
+Child start_tool(const Sandbox& sandbox, const std::vector<std::string>& args,
+                 const RunOptions& options) {
+  const int binary = ::open(LUMORA_TOOL_BINARY, O_RDONLY | O_CLOEXEC);
+  if (binary < 0) throw std::runtime_error(std::string("cannot open ") + LUMORA_TOOL_BINARY);
+  Pipe out, err;
+  std::vector<std::string> argv_text = {"lumoraconf"};
+  argv_text.insert(argv_text.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& word : argv_text) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  std::vector<std::string> env_text = {"PATH=" + sandbox.tool_path_env(), "LANG=C", "LC_ALL=C",
+                                       "HOME=/"};
+  std::vector<char*> env;
+  for (auto& entry : env_text) env.push_back(entry.data());
+  env.push_back(nullptr);
+  const std::string root = sandbox.root();
+
+  const pid_t pid = ::fork();
+  if (pid < 0) throw std::runtime_error("fork");
+  if (pid == 0) {
+    ::setpgid(0, 0);
+    const int null_in = ::open("/dev/null", O_RDONLY);
+    ::dup2(null_in, 0);
+    ::dup2(out.write_end, 1);
+    ::dup2(err.write_end, 2);
+    enter_namespace(root);
+    if (::chdir(options.working_dir.c_str()) != 0) die("chdir");
+    if (run_hook(root, options.prelude, env.data()) != 0) {
+      write_or_die(2, "sandbox: prelude failed (see hooks.log)\n");
+      _exit(125);
+    }
+    if (options.postlude.empty()) {
+      ::fexecve(binary, argv.data(), env.data());
+      die("fexecve");
+    }
+    const pid_t tool = ::fork();
+    if (tool == 0) {
+      ::fexecve(binary, argv.data(), env.data());
+      die("fexecve");
+    }
+    int status = 0;
+    while (::waitpid(tool, &status, 0) < 0 && errno == EINTR) {}
+    run_hook(root, options.postlude, env.data());
+    _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
+  }
+  ::close(binary);
+  ::close(out.write_end);
+  ::close(err.write_end);
+  return {pid, out.read_end, err.read_end};
+}
+
+std::vector<RunResult> collect(std::vector<Child>& children, std::chrono::milliseconds timeout) {
+  std::vector<RunResult> results(children.size());
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  bool killed = false;
+  for (;;) {
+    std::vector<pollfd> fds;
+    std::vector<std::pair<std::size_t, bool>> owners;  // child index, is stdout
+    for (std::size_t i = 0; i < children.size(); ++i) {
+      if (children[i].out >= 0) {
+        fds.push_back({children[i].out, POLLIN, 0});
+        owners.emplace_back(i, true);
+      }
+      if (children[i].err >= 0) {
+        fds.push_back({children[i].err, POLLIN, 0});
+        owners.emplace_back(i, false);
+      }
+    }
+    if (fds.empty()) break;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0 && !killed) {
+      for (std::size_t i = 0; i < children.size(); ++i) {
+        ::kill(-children[i].pid, SIGKILL);
+        results[i].timed_out = true;
+      }
+      killed = true;
+    }
+    const int ready = ::poll(fds.data(), fds.size(), killed ? 1000 : static_cast<int>(std::min<long long>(left.count(), 1000)));
+    if (ready < 0 && errno != EINTR) break;
+    for (std::size_t k = 0; k < fds.size(); ++k) {
+      if (fds[k].revents == 0) continue;
+      char buffer[65536];
+      const ssize_t n = ::read(fds[k].fd, buffer, sizeof buffer);
+      auto& [index, is_out] = owners[k];
+      if (n > 0) {
+        (is_out ? results[index].out : results[index].err).append(buffer, static_cast<std::size_t>(n));
+      } else if (n == 0 || errno != EINTR) {
+        ::close(fds[k].fd);
+        (is_out ? children[index].out : children[index].err) = -1;
+      }
+    }
+  }
+  for (std::size_t i = 0; i < children.size(); ++i) {
+    int status = 0;
+    while (::waitpid(children[i].pid, &status, 0) < 0 && errno == EINTR) {}
+    results[i].status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+  return results;
+}
+
+}  // namespace
+
+Sandbox::Sandbox() {
+  std::string pattern = sandbox_base() + "/lumora-e2e-XXXXXX";
+  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp " + pattern);
+  root_ = pattern;
+  for (const char* dir : {"etc_opt", "opt", "tmp", "fakebin", "record"}) {
+    fs::create_directories(root_ + "/" + dir);
+  }
+  fs::permissions(root_ + "/tmp", fs::perms::all | fs::perms::sticky_bit);
+  fs::permissions(root_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                             fs::perms::others_read | fs::perms::others_exec);
+  make_dir("/etc/opt/kelvane/scanner/lumora");
+  for (const char* fake : kPathFakes) install_fake(fake);
+  for (const char* tool : kExternalTools) install_fake(tool);
+}
+
+Sandbox::~Sandbox() {
+  const char* keep = std::getenv("LUMORA_KEEP_SANDBOX");
+  if (keep != nullptr && *keep != '\0') return;
+  std::error_code ignored;
+  fs::remove_all(root_, ignored);
+}
+
+std::string Sandbox::unavailable_reason() {
+  static const std::string reason = [] {
+    for (const char* dir : {"/etc/opt", "/opt", "/tmp"}) {
+      struct stat info {};
+      if (::stat(dir, &info) != 0 || !S_ISDIR(info.st_mode)) {
+        return std::string("mount point ") + dir + " is missing on this host";
+      }
+    }
+    const pid_t pid = ::fork();
+    if (pid < 0) return std::string("fork failed");
+    if (pid == 0) {
+      const int flags = ::geteuid() == 0 ? CLONE_NEWNS : (CLONE_NEWUSER | CLONE_NEWNS);
+      _exit(::unshare(flags) == 0 ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return std::string();
+    return std::string(::geteuid() == 0
+                           ? "unshare(CLONE_NEWNS) is refused on this host"
+                           : "unshare(CLONE_NEWUSER|CLONE_NEWNS) is refused on this host "
+                             "(unprivileged user namespaces disabled?)");
+  }();
+  return reason;
+}
+
+std::string Sandbox::host_path(std::string_view inside) const {
+  const std::pair<std::string_view, std::string_view> map[] = {
+      {"/etc/opt", "/etc_opt"}, {"/opt", "/opt"}, {"/tmp", "/tmp"}};
+  for (const auto& [prefix, dir] : map) {
+    if (under(inside, prefix)) {
+      return root_ + std::string(dir) + std::string(inside.substr(prefix.size()));
+    }
+  }
+  throw std::invalid_argument("not a sandboxed path: " + std::string(inside));
+}
+
+void Sandbox::write_file(std::string_view inside, std::string_view content, mode_t mode) const {
+  write_whole(host_path(inside), content, mode);
+}
+
+std::string Sandbox::read_file(std::string_view inside) const { return read_whole(host_path(inside)); }
+
+bool Sandbox::exists(std::string_view inside) const {
+  struct stat info {};
+  return ::lstat(host_path(inside).c_str(), &info) == 0;
+}
+
+void Sandbox::make_dir(std::string_view inside, mode_t mode) const {
+  const std::string path = host_path(inside);
+  fs::create_directories(path);
+  ::chmod(path.c_str(), mode);
+}
+
+std::vector<std::string> Sandbox::tmp_entries() const {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(root_ + "/tmp")) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::string Sandbox::fake_host_path(std::string_view name) const {
+  if (!name.empty() && name[0] == '/') return host_path(name);
+  return root_ + "/fakebin/" + std::string(name);
+}
+
+std::string Sandbox::record_path(std::string_view name) const {
+  std::string file(name);
+  std::replace(file.begin(), file.end(), '/', '_');
+  return root_ + "/record/" + file + ".calls";
+}
+
+void Sandbox::install_fake(std::string_view name, int status, std::string_view output) const {
+  const std::string label(name.substr(name.rfind('/') == std::string_view::npos ? 0 : name.rfind('/') + 1));
+  std::string script =
+      "#!/bin/sh\n"
+      "line=" + sh_quote(label) + "\n"
+      "for a in \"$@\"; do line=\"$line [$a]\"; done\n"
+      "printf '%s\\n' \"$line\" >> " + sh_quote(record_path(name)) + "\n"
+      "printf '%s\\n' \"$line\" >> " + sh_quote(root_ + "/record/all.calls") + "\n";
+  if (!output.empty()) script += "printf '%s' " + sh_quote(output) + "\n";
+  script += "exit " + std::to_string(status) + "\n";
+  write_whole(fake_host_path(name), script, 0755);
+}
+
+void Sandbox::remove_fake(std::string_view name) const {
+  std::error_code ignored;
+  fs::remove(fake_host_path(name), ignored);
+}
+
+std::vector<std::string> Sandbox::calls(std::string_view name) const {
+  return read_lines(record_path(name));
+}
+
+std::vector<std::string> Sandbox::all_calls() const { return read_lines(root_ + "/record/all.calls"); }
+
+std::string Sandbox::tool_path_env() const { return root_ + "/fakebin:" + kSystemPath; }
+
+RunResult Sandbox::run(const std::vector<std::string>& args, const RunOptions& options) const {
+  std::vector<Child> children = {start_tool(*this, args, options)};
+  return collect(children, options.timeout).front();
+}
+
+std::vector<RunResult> Sandbox::run_concurrently(
+    const std::vector<std::vector<std::string>>& runs) const {
+  std::vector<Child> children;
+  for (const auto& args : runs) children.push_back(start_tool(*this, args, {}));
+  return collect(children, std::chrono::seconds(120));
+}
+
+void SandboxTest::SetUp() {
+  const std::string reason = Sandbox::unavailable_reason();
+  if (!reason.empty()) {
+    const char* ci = std::getenv("CI");
+    if (ci != nullptr && *ci != '\0') FAIL() << "end-to-end sandbox unavailable in CI: " << reason;
+    GTEST_SKIP() << "end-to-end sandbox unavailable: " << reason;
+  }
+  sandbox_ = std::make_unique<Sandbox>();
+}
+
+std::string SandboxTest::config() const { return sandbox_->read_file(kConfigPath); }
+
+void SandboxTest::write_config(std::string_view content) const {
+  sandbox_->write_file(kConfigPath, content);
+}
+
+}  // namespace lumora::testing
