@@ -7,6 +7,9 @@
 #include "frontend/command_key.h"
 #include "frontend/netconfig_tool.h"
 #include "frontend/usage.h"
+#include "registry/config_copy.h"
+#include "registry/log_switch.h"
+#include "registry/remove_devices.h"
 
 namespace lumora {
 namespace {
@@ -28,6 +31,18 @@ void add_command(int argc, char** argv) {
   run_netconfig_tool(argument);
 }
 
+void remove_command(int argc, char** argv) { remove_net_devices(argc, argv); }
+
+void save_command(int, char** argv) {
+  if (save_config_copy(argv[1]) == 0) std::fputs("Invalid parameter\n", stdout);
+}
+
+void load_command(int, char** argv) {
+  if (load_config_copy(argv[1]) == 0) std::fputs("Invalid parameter\n", stdout);
+}
+
+void log_on_command(int, char**) { log_on(); }
+void log_off_command(int, char**) { log_off(); }
 void query_command(int, char**) { run_network_query(); }
 void nothing_command(int, char**) {}
 void usage_command(int, char**) { print_usage(); }
@@ -39,7 +54,12 @@ struct Command {
 
 constexpr Command kCommands[] = {
     {make_key('-', 'a'), add_command},
+    {make_key('-', 'r'), remove_command},
     {make_key('-', 'q'), query_command},
+    {make_key('-', 's', ':'), save_command},
+    {make_key('-', 'l', ':'), load_command},
+    {make_key('-', 'L', 'I'), log_on_command},
+    {make_key('-', 'L', 'O'), log_off_command},
     {make_key('-', 'i'), nothing_command},
     {make_key('-', 'h'), usage_command},
     {make_key('-', 'H'), usage_command},

@@ -1,0 +1,82 @@
+// Removing devices by name, as administrators run it.
+#include <gtest/gtest.h>
+
+#include "sandbox/sandbox.h"
+
+namespace lumora::testing {
+namespace {
+
+using RemoveTest = SandboxTest;
+
+std::string device(const std::string& name, const std::string& ip = "10.0.0.1") {
+  return "DEVICE=" + name + " , \"M\" , Unknown , IP-ADDRESS=" + ip + " \n";
+}
+
+TEST_F(RemoveTest, EmptiesOnlyTheNamedDevicesLines) {
+  write_config("log=/tmp/lum_sane.log , 1 , w\n" + device("scan") + device("scanner") +
+               device("office"));
+  const RunResult result = run({"-r", "scan", "office"});
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(config(), "log=/tmp/lum_sane.log , 1 , w\n\n" + device("scanner") + "\n");
+  EXPECT_TRUE(sandbox_->tmp_entries().empty());
+}
+
+TEST_F(RemoveTest, AdjacentRemovalsLeaveOneEmptyLine) {
+  write_config(device("a") + device("b") + device("c") + device("d"));
+  run({"-r", "b", "c"});
+  EXPECT_EQ(config(), device("a") + "\n" + device("d"));
+}
+
+TEST_F(RemoveTest, AnUnknownNameOnlyCollapsesRepeatedLines) {
+  write_config(device("a") + device("a") + "\n\n# note\n" + device("b"));
+  run({"-r", "nobody"});
+  EXPECT_EQ(config(), device("a") + "\n# note\n" + device("b"));
+}
+
+TEST_F(RemoveTest, OnlyTheNamesAfterTheOptionWordAreRemoved) {
+  write_config(device("-r") + device("keep"));
+  run({"-r", "keep"});
+  EXPECT_EQ(config(), device("-r") + "\n");
+  const std::string before = config();
+  run({"-r"});
+  EXPECT_EQ(config(), before);
+  run({"-r", "-r"});
+  EXPECT_EQ(config(), "\n");
+}
+
+TEST_F(RemoveTest, HostileWordsRemoveExactlyTheNamedDevice) {
+  const std::vector<std::string> names = {
+      "it's",  "a/b", ".*", "[", "x[0-9]", "$(touch /tmp/owned)", "back\\slash", "^start",
+      "end$",  "semi;colon", "`id`", "a b", "\"MODEL-X\"", "amp&er", "dot.", "star*"};
+  std::string original;
+  for (const auto& name : names) original += device(name);
+  original += device("bystander") + "log=/tmp/lum_sane.log , 1 , w\n";
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    write_config(original);
+    const RunResult result = run({"-r", names[i]});
+    EXPECT_EQ(result.status, 0) << names[i];
+    EXPECT_EQ(result.out, "") << names[i];
+    std::string expected;
+    for (std::size_t j = 0; j < names.size(); ++j) expected += j == i ? "\n" : device(names[j]);
+    expected += device("bystander") + "log=/tmp/lum_sane.log , 1 , w\n";
+    EXPECT_EQ(config(), expected) << names[i];
+  }
+  EXPECT_TRUE(sandbox_->tmp_entries().empty());
+}
+
+TEST_F(RemoveTest, WordsThatCannotBeNamesChangeNothing) {
+  const std::string original = device("a") + device("b");
+  write_config(original);
+  run({"-r", "a\nb", std::string(600, 'x'), ""});
+  EXPECT_EQ(config(), original);
+}
+
+TEST_F(RemoveTest, AMissingConfigurationFileIsLeftEmpty) {
+  run({"-r", "x"});
+  EXPECT_EQ(config(), "");
+}
+
+}  // namespace
+}  // namespace lumora::testing
