@@ -45,7 +45,9 @@ bool remove_one_name(const ScratchFile& scratch, const char* name) {
 bool escape_remove_word(std::string_view name, char* dest, std::size_t size) {
   if (size == 0) return false;
   dest[0] = '\0';
-  if (name.empty() || name.find('\n') != std::string_view::npos) return false;
+  // Names are single tokens: a word with white space names no device, and its blanks would
+  // let the pattern reach into the next fields of another device's line.
+  if (name.empty() || name.find_first_of(" \t\n\r\v\f") != std::string_view::npos) return false;
   std::size_t used = 0;
   auto put = [&](std::string_view piece) {
     if (piece.size() >= size - used) return false;

@@ -10,8 +10,8 @@ namespace lumora {
 // Writes name into dest so that, inside the single-quoted sed pattern of the remove command,
 // sed matches exactly these bytes: the characters sed's basic regular expressions and the s
 // command's delimiter give a meaning to (\ / . * [ ] ^ $) get a backslash, and each ' becomes
-// '\'' for the shell. Returns false (dest empty) for an empty name, a name holding a line
-// feed, or a result that does not fit size bytes.
+// '\'' for the shell. Returns false (dest empty) for an empty name, a name holding white
+// space (no device name does), or a result that does not fit size bytes.
 bool escape_remove_word(std::string_view name, char* dest, std::size_t size);
 
 // Forms the remove command for one name in command (512 bytes); false when the name cannot
