@@ -48,7 +48,7 @@ TEST_F(RemoveTest, OnlyTheNamesAfterTheOptionWordAreRemoved) {
 
 TEST_F(RemoveTest, HostileWordsRemoveExactlyTheNamedDevice) {
   const std::vector<std::string> names = {
-      "it's",  "a/b", ".*", "[", "x[0-9]", "$(touch /tmp/owned)", "back\\slash", "^start",
+      "it's",  "a/b", ".*", "[", "x[0-9]", "$(touch${IFS}/tmp/owned)", "back\\slash", "^start",
       "end$",  "semi;colon", "`id`", "\"MODEL-X\"", "amp&er", "dot.", "star*"};
   std::string original;
   for (const auto& name : names) original += device(name);
