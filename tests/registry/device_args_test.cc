@@ -1,0 +1,62 @@
+#include "registry/device_args.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace lumora {
+namespace {
+
+std::string value_of(std::vector<std::string> words, const char* key, std::size_t capacity = 64) {
+  std::vector<char*> argv;
+  for (auto& word : words) argv.push_back(word.data());
+  std::string dest(capacity + 8, '#');
+  dest[0] = '?';
+  if (capacity > 1) dest[1] = '\0';
+  get_arg_value(static_cast<int>(argv.size()), argv.data(), key, dest.data(), capacity);
+  EXPECT_EQ(dest[capacity], '#') << "wrote past the capacity";
+  return dest.c_str();
+}
+
+TEST(GetArgValue, TakesTheFirstArgumentThatBeginsWithTheKey) {
+  const std::vector<std::string> argv = {"lumoraconf", "-a", "xname=a", "nodename=n", "name=office",
+                                         "name=second", "ip=1.2.3.4"};
+  EXPECT_EQ(value_of(argv, "name="), "office");
+  EXPECT_EQ(value_of(argv, "nodename="), "n");
+  EXPECT_EQ(value_of(argv, "ip="), "1.2.3.4");
+  EXPECT_EQ(value_of(argv, "model="), "?");  // untouched
+  EXPECT_EQ(value_of({"name=argv0", "name=x"}, "name="), "argv0");
+  EXPECT_EQ(value_of({"lumoraconf", "-a", "Name=x"}, "name="), "?");
+}
+
+TEST(GetArgValue, StopsAtBlanksTabsAndTheCapacity) {
+  EXPECT_EQ(value_of({"name=my scanner"}, "name="), "my");
+  EXPECT_EQ(value_of({"name=my\tscanner"}, "name="), "my");
+  EXPECT_EQ(value_of({"name="}, "name="), "");
+  EXPECT_EQ(value_of({"ip=" + std::string(40, '1')}, "ip=", 30), std::string(29, '1'));
+  EXPECT_EQ(value_of({"model=" + std::string(70, 'm')}, "model=", 62), std::string(61, 'm'));
+  EXPECT_EQ(value_of({"name=abc"}, "name=", 1), "");
+}
+
+TEST(IsValidName, AcceptsLettersDigitsDashAndUnderscoreOnly) {
+  for (const char* name : {"office", "A-Z_0-9", "-r", "_", "x"}) EXPECT_EQ(is_valid_name(name), 1) << name;
+  for (const char* name : {"", "a.b", "a/b", "a b", "a\tb", "caf\xc3\xa9", "\"M\"", "a=b", "\x7f"}) {
+    EXPECT_EQ(is_valid_name(name), 0) << name;
+  }
+}
+
+TEST(IsValidIpv4, AcceptsDottedQuadsOnly) {
+  for (const char* ip : {"192.168.0.1", "0.0.0.0", "010.001.000.255", "255.255.255.255", "1.2.3.4"}) {
+    EXPECT_EQ(is_valid_ipv4(ip), 1) << ip;
+  }
+  for (const char* ip : {"1.2.3", "1.2.3.4.5", "256.1.1.1", ".1.2.3", "1.2.3.4.", "1..2.3", "1.2.3.x",
+                         "+1.2.3.4", "-1.2.3.4", "", "1.2.3.-4", "1.2.3.4 ", " 1.2.3.4", "a.b.c.d",
+                         "1.2.3.4x", "99999999999.1.1.1", "4294967297.1.1.1", "1.2.3.256",
+                         "0x1.2.3.4", "1,2.3.4"}) {
+    EXPECT_EQ(is_valid_ipv4(ip), 0) << ip;
+  }
+}
+
+}  // namespace
+}  // namespace lumora
