@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# Installs what the build and the tests need, builds, and runs the whole test suite (unit and
-# end-to-end). Fails when a test fails or when any test was skipped. Run as root on Debian 12
-# from the project root; the README's test line and CI both run exactly this.
+# Installs what the build and the tests need, builds, runs the whole test suite (unit,
+# end-to-end and the bash completion), then checks the man page and the Debian package. Fails
+# when a test or a check fails or when any test was skipped. Run as root on Debian 12 from the
+# project root; the README's test line and CI both run exactly this.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev)
+packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev
+          bash-completion groff-base mandoc dpkg-dev mount)
 apt-get update
 DEBIAN_FRONTEND=noninteractive apt-get install -y "${packages[@]}"
 
@@ -22,5 +24,11 @@ set -e
 if grep -qE "\(Skipped\)|\(Not Run\)|tests did not run" "$log"; then
   echo "test-all: some tests were skipped or did not run; that counts as a failure" >&2
   exit 1
+fi
+checks=0
+bash scripts/check-manpage.sh || checks=1
+bash scripts/check-package.sh "$build" || checks=1
+if [[ $status == 0 && $checks != 0 ]]; then
+  status=1
 fi
 exit "$status"

@@ -1,0 +1,111 @@
+#!/usr/bin/env bash
+# Builds the Debian package in a configured build directory and checks it: the files it
+# carries (binary, man page, bash completion, configuration directory), that they are the
+# ones of this tree, and its control fields (name, section, Depends, Recommends).
+# Usage: scripts/check-package.sh BUILD_DIR
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "${1:?usage: check-package.sh BUILD_DIR}" && pwd)
+status=0
+fail() {
+  echo "check-package: $*" >&2
+  status=1
+}
+
+rm -f "$build"/lumoraconf_*.deb
+(cd "$build" && cpack -G DEB)
+debs=("$build"/lumoraconf_*.deb)
+if [[ ${#debs[@]} != 1 || ! -f ${debs[0]} ]]; then
+  echo "check-package: cpack made no single lumoraconf_*.deb in $build" >&2
+  exit 1
+fi
+deb=${debs[0]}
+echo "check-package: checking $deb"
+
+# --- contents ---------------------------------------------------------------------------------
+listing=$(dpkg-deb -c "$deb")
+# mode and path of one entry ("" when absent)
+entry() { awk -v p="$1" '$NF == p { print $1 }' <<<"$listing"; }
+expect_entry() {  # PATH MODE
+  local mode
+  mode=$(entry "$1")
+  if [[ -z $mode ]]; then
+    fail "the package lacks $1"
+  elif [[ $mode != "$2" ]]; then
+    fail "$1 has mode $mode, expected $2"
+  fi
+}
+expect_entry ./usr/bin/lumoraconf -rwxr-xr-x
+expect_entry ./usr/share/bash-completion/completions/lumoraconf -rw-r--r--
+expect_entry ./etc/opt/kelvane/scanner/lumora/ drwxr-xr-x
+manpage=
+for candidate in ./usr/share/man/man8/lumoraconf.8.gz ./usr/share/man/man8/lumoraconf.8; do
+  [[ -n $(entry "$candidate") ]] && manpage=$candidate
+done
+if [[ -z $manpage ]]; then
+  fail "the package lacks the man page ./usr/share/man/man8/lumoraconf.8[.gz]"
+else
+  expect_entry "$manpage" -rw-r--r--
+fi
+# Nothing outside the places above (and their parent directories).
+while read -r path; do
+  case $path in
+    ./ | ./usr/ | ./usr/bin/ | ./usr/bin/lumoraconf | ./usr/share/ | ./usr/share/man/ | \
+    ./usr/share/man/man8/ | ./usr/share/man/man8/lumoraconf.8* | ./usr/share/bash-completion/ | \
+    ./usr/share/bash-completion/completions/ | ./usr/share/bash-completion/completions/lumoraconf | \
+    ./etc/ | ./etc/opt/ | ./etc/opt/kelvane/ | ./etc/opt/kelvane/scanner/ | \
+    ./etc/opt/kelvane/scanner/lumora/) ;;
+    *) fail "unexpected entry in the package: $path" ;;
+  esac
+done < <(awk '{ print $NF }' <<<"$listing")
+
+# The files are the ones of this tree and of this build.
+unpacked=$(mktemp -d -p /var/tmp lumora-deb.XXXXXX)
+trap 'rm -rf -- "$unpacked"' EXIT
+dpkg-deb -x "$deb" "$unpacked"
+cmp -s "$unpacked/usr/share/bash-completion/completions/lumoraconf" "$root/completion/lumoraconf.bash" ||
+  fail "the packaged completion differs from completion/lumoraconf.bash"
+if [[ -n $manpage ]]; then
+  if [[ $manpage == *.gz ]]; then
+    gzip -dc "$unpacked/$manpage" | cmp -s - "$root/doc/lumoraconf.8" ||
+      fail "the packaged man page differs from doc/lumoraconf.8"
+  else
+    cmp -s "$unpacked/$manpage" "$root/doc/lumoraconf.8" ||
+      fail "the packaged man page differs from doc/lumoraconf.8"
+  fi
+fi
+cmp -s "$unpacked/usr/bin/lumoraconf" "$build/lumoraconf" ||
+  fail "the packaged binary differs from $build/lumoraconf"
+
+# --- control fields ---------------------------------------------------------------------------
+field() { dpkg-deb -f "$deb" "$1"; }
+[[ $(field Package) == lumoraconf ]] || fail "Package is '$(field Package)', expected lumoraconf"
+[[ $(field Section) == admin ]] || fail "Section is '$(field Section)', expected admin"
+[[ $(field Architecture) == "$(dpkg --print-architecture)" ]] ||
+  fail "Architecture is '$(field Architecture)'"
+[[ -n $(field Maintainer) ]] || fail "Maintainer is empty"
+[[ -n $(field Version) ]] || fail "Version is empty"
+[[ $(field Recommends) == "sane-utils, iputils-ping" ]] ||
+  fail "Recommends is '$(field Recommends)', expected 'sane-utils, iputils-ping'"
+
+depends=$(field Depends)
+# package names of the Depends field, one a line, without version constraints
+mapfile -t depends_names < <(tr ',|' '\n' <<<"$depends" | sed 's/(.*)//; s/^ *//; s/ *$//' | sed '/^$/d')
+has_dep() { printf '%s\n' "${depends_names[@]}" | grep -qx -- "$1"; }
+for dep in coreutils sed; do
+  has_dep "$dep" || fail "Depends lacks $dep: '$depends'"
+done
+if command -v dpkg-shlibdeps >/dev/null; then
+  # the runtime libraries of the binary
+  for dep in libc6 libstdc++6; do
+    has_dep "$dep" || fail "Depends lacks $dep (from dpkg-shlibdeps): '$depends'"
+  done
+fi
+for dep in sane-utils iputils-ping; do
+  has_dep "$dep" && fail "$dep must be recommended, not a dependency: '$depends'"
+done
+
+echo "check-package: Depends: $depends"
+echo "check-package: Recommends: $(field Recommends)"
+((status == 0)) && echo "check-package: $deb is fine"
+exit "$status"

@@ -1,0 +1,239 @@
+#!/usr/bin/env bash
+# Tests the bash completion of lumoraconf in a real bash with bash-completion loaded.
+#
+# Usage: completion_test.sh COMPLETION_FILE
+#
+# Runs as root. The script re-runs itself in a private mount namespace where a fresh directory
+# under /var/tmp is bind-mounted over /etc/opt, so the registered names and saved labels it
+# completes come from files it writes there, never from the host's own /etc/opt.
+set -uo pipefail
+
+completion_file=${1:?usage: completion_test.sh COMPLETION_FILE}
+completion_file=$(realpath "$completion_file")
+bash_completion=/usr/share/bash-completion/bash_completion
+
+if [[ ${2-} != --in-namespace ]]; then
+    [[ $(id -u) == 0 ]] || { echo "completion_test: must run as root (for the mount namespace)" >&2; exit 1; }
+    [[ -f $bash_completion ]] || { echo "completion_test: $bash_completion missing (apt-get install bash-completion)" >&2; exit 1; }
+    [[ -d /etc/opt ]] || { echo "completion_test: mount point /etc/opt is missing on this host" >&2; exit 1; }
+    command -v unshare >/dev/null || { echo "completion_test: unshare missing (util-linux)" >&2; exit 1; }
+    exec unshare -m --propagation private bash "$0" "$completion_file" --in-namespace
+fi
+
+# --- inside the private mount namespace -------------------------------------------------------
+
+if [[ $(readlink /proc/self/ns/mnt) == "$(readlink /proc/1/ns/mnt)" ]]; then
+    echo "completion_test: not in a private mount namespace; refusing to touch /etc/opt" >&2
+    exit 1
+fi
+sandbox=$(mktemp -d -p /var/tmp lumora-completion.XXXXXX) || exit 1
+trap 'umount /etc/opt 2>/dev/null; rm -rf -- "$sandbox"' EXIT
+mkdir -p "$sandbox/etc_opt/kelvane/scanner/lumora"
+touch "$sandbox/etc_opt/.lumora-completion-sandbox"
+mount --bind "$sandbox/etc_opt" /etc/opt || { echo "completion_test: cannot bind-mount /etc/opt" >&2; exit 1; }
+if [[ ! -e /etc/opt/.lumora-completion-sandbox ]]; then
+    echo "completion_test: /etc/opt is not the sandbox" >&2
+    exit 1
+fi
+config_dir=/etc/opt/kelvane/scanner/lumora
+config_file=$config_dir//lumsanenetdevice.cfg
+
+# bash-completion is written for interactive shells; load it without -u.
+set +u
+# shellcheck source=/dev/null
+source "$bash_completion"
+# shellcheck source=/dev/null
+source "$completion_file"
+set -u
+
+# compopt only works while readline runs a completion; record what the function asks for.
+compopt_calls=()
+compopt() { compopt_calls+=("$*"); }
+
+failures=0
+checks=0
+fail() {
+    echo "FAIL: $*" >&2
+    failures=$((failures + 1))
+}
+
+# Splits a command line (cursor at its end) into COMP_WORDS as bash does: blanks separate
+# words, a backslash keeps the next character in the word, and each run of the word-break
+# characters '=' and ':' that are in COMP_WORDBREAKS is a word of its own.
+split_line() {
+    local line=$1 word='' ch breaks='' i
+    [[ $COMP_WORDBREAKS == *=* ]] && breaks+="="
+    [[ $COMP_WORDBREAKS == *:* ]] && breaks+=":"
+    local in_break=0
+    COMP_WORDS=()
+    for ((i = 0; i < ${#line}; i++)); do
+        ch=${line:i:1}
+        if [[ $ch == "\\" ]]; then
+            if ((in_break)); then COMP_WORDS+=("$word"); word=; in_break=0; fi
+            word+=${line:i:2}
+            i=$((i + 1))
+        elif [[ $ch == ' ' ]]; then
+            [[ -n $word ]] && COMP_WORDS+=("$word")
+            word=
+            in_break=0
+        elif [[ -n $breaks && $breaks == *"$ch"* ]]; then
+            if ((!in_break)) && [[ -n $word ]]; then COMP_WORDS+=("$word"); word=; fi
+            word+=$ch
+            in_break=1
+        else
+            if ((in_break)); then COMP_WORDS+=("$word"); word=; in_break=0; fi
+            word+=$ch
+        fi
+    done
+    COMP_WORDS+=("$word")
+    COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
+}
+
+# complete LINE: runs the completion function for LINE with the cursor at its end and leaves
+# the result in COMPREPLY (sorted into `got`) and compopt_calls.
+complete_line() {
+    COMP_LINE=$1
+    COMP_POINT=${#COMP_LINE}
+    split_line "$COMP_LINE"
+    COMPREPLY=()
+    compopt_calls=()
+    local registration
+    registration=$(complete -p lumoraconf 2>/dev/null) || { fail "no completion registered for lumoraconf"; return; }
+    local func=${registration#*-F }
+    func=${func%% *}
+    "$func" lumoraconf "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]-}"
+    mapfile -t got < <(printf '%s\n' "${COMPREPLY[@]}" | LC_ALL=C sort)
+    [[ ${#COMPREPLY[@]} == 0 ]] && got=()
+}
+
+# expect LINE WORD...: the completions of LINE are exactly the WORDs (in any order).
+expect() {
+    local line=$1
+    shift
+    checks=$((checks + 1))
+    complete_line "$line"
+    local want
+    mapfile -t want < <(printf '%s\n' "$@" | LC_ALL=C sort)
+    (($# == 0)) && want=()
+    if [[ "${got[*]-}" != "${want[*]-}" || ${#got[@]} != "${#want[@]}" ]]; then
+        fail "[$line]: expected (${want[*]-}) got (${got[*]-})"
+    fi
+}
+
+# expect_nospace LINE yes|no: whether the completion asked for no trailing space.
+expect_nospace() {
+    checks=$((checks + 1))
+    complete_line "$1"
+    local asked=no
+    [[ " ${compopt_calls[*]-} " == *"-o nospace"* ]] && asked=yes
+    [[ $asked == "$2" ]] || fail "[$1]: nospace expected $2, got $asked"
+}
+
+# expect_shell_word LINE LITERAL: LINE completes to a single word that the shell reads back
+# as LITERAL, quotes, blanks and all.
+expect_shell_word() {
+    checks=$((checks + 1))
+    complete_line "$1"
+    if ((${#COMPREPLY[@]} != 1)); then
+        fail "[$1]: expected one completion, got (${COMPREPLY[*]-})"
+        return
+    fi
+    local -a parsed
+    eval "parsed=(${COMPREPLY[0]})"
+    if ((${#parsed[@]} != 1)) || [[ ${parsed[0]} != "$2" ]]; then
+        fail "[$1]: completion ${COMPREPLY[0]} reads back as (${parsed[*]-}), not [$2]"
+    fi
+}
+
+all_options=(-a -r -q -d -p -s: -l: -h -D3 -LI -LO)
+
+# --- option words -------------------------------------------------------------------------------
+expect "lumoraconf " "${all_options[@]}"
+expect "lumoraconf -" "${all_options[@]}"
+expect "lumoraconf -L" -LI -LO
+expect "lumoraconf -D" -D3
+expect "lumoraconf -x"
+expect "lumoraconf -s" -s:
+expect_nospace "lumoraconf -s" yes
+expect_nospace "lumoraconf -q" no
+expect_nospace "lumoraconf -D" no
+expect "lumoraconf -s:"
+expect "lumoraconf -s:off"
+expect "lumoraconf -d "
+expect "lumoraconf -q "
+expect "lumoraconf -p "
+
+# --- key=value words of -a ----------------------------------------------------------------------
+expect "lumoraconf -a " name= model= ip= nodename=
+expect_nospace "lumoraconf -a " yes
+expect "lumoraconf -a n" name= nodename=
+expect "lumoraconf -a name=office mo" model=
+expect "lumoraconf -a name=office model=MODEL-X " ip= nodename=
+expect "lumoraconf -a model=MODEL-X name=office ip=1.2.3.4 " nodename=
+expect "lumoraconf -a name="
+expect "lumoraconf -a name=off"
+# A first word without '=' hands over to the external tools; the rest is not looked at.
+expect "lumoraconf -a 10.0.0.5 "
+expect "lumoraconf -ab "
+expect "lumoraconf -r name"
+
+# --- registered names after -r ------------------------------------------------------------------
+expect "lumoraconf -r "
+printf '%s\n' \
+    'log=/tmp/lum_sane.log , 1 , w' \
+    '# DEVICE=commented , "X" , Unknown , IP-ADDRESS=1.2.3.4 ' \
+    '[section]' \
+    '' \
+    'DEVICE=office , "MODEL-A" , 0x2e5a:0x1 , IP-ADDRESS=192.168.1.20 ' \
+    'DEVICE=lab_2 , "MODEL-B" , Unknown , NODENAME=LQX_00123 ' \
+    'DEVICE=scan1,"M",Unknown,IP-ADDRESS=1.2.3.4' \
+    'DEVICE="MODEL-X" , "MODEL-X" , Unknown , IP-ADDRESS=10.0.0.7 ' \
+    'DEVICE=noaddr , "M" , Unknown ' \
+    ' DEVICE=indented , "M" , Unknown , IP-ADDRESS=1.2.3.5 ' \
+    'foo=bar' \
+    'DEVICE=office , "MODEL-A" , Unknown , IP-ADDRESS=192.168.1.21 ' \
+    $'DEVICE=crlf , "M" , Unknown , IP-ADDRESS=1.2.3.6 \r' >"$config_file"
+printf '%s' 'DEVICE=last , "M" , Unknown , NODENAME=n1' >>"$config_file"
+
+expect "lumoraconf -r " office lab_2 scan1 '\"MODEL-X\"' crlf last
+expect_nospace "lumoraconf -r " no
+expect "lumoraconf -r o" office
+expect "lumoraconf -r sc" scan1
+expect "lumoraconf -r nomatch"
+expect "lumoraconf -r office " lab_2 scan1 '\"MODEL-X\"' crlf last
+expect "lumoraconf -r office crlf l" lab_2 last
+expect "lumoraconf -r \\\"" '\"MODEL-X\"'
+expect_shell_word "lumoraconf -r \\\"MO" '"MODEL-X"'
+expect_shell_word "lumoraconf -r lab" 'lab_2'
+# Only -r completes names.
+expect "lumoraconf -d o"
+expect "lumoraconf -p o"
+
+chmod 000 "$config_file"
+rm -f "$config_file"
+expect "lumoraconf -r "
+
+# --- saved labels after -l: ---------------------------------------------------------------------
+expect "lumoraconf -l:"
+touch "$config_dir/office.lumoraconf" "$config_dir/before move.lumoraconf" \
+    "$config_dir/.lumoraconf" "$config_dir/.hidden.lumoraconf" "$config_dir/notes.txt" \
+    "$config_dir/office.lumoraconf.bak"
+mkdir "$config_dir/dir.lumoraconf"
+
+# ':' is a word break by default: the part before it is trimmed from the completions.
+expect "lumoraconf -l:" office 'before\ move' .hidden
+expect "lumoraconf -l:of" office
+expect "lumoraconf -l:b" 'before\ move'
+expect "lumoraconf -l:x"
+expect "lumoraconf -l" -l:
+expect_nospace "lumoraconf -l" yes
+expect "lumoraconf -l:office "
+saved_breaks=$COMP_WORDBREAKS
+COMP_WORDBREAKS=${COMP_WORDBREAKS//:/}
+expect "lumoraconf -l:" -l:office '-l:before\ move' -l:.hidden
+expect "lumoraconf -l:of" -l:office
+expect_shell_word "lumoraconf -l:be" '-l:before move'
+COMP_WORDBREAKS=$saved_breaks
+
+echo "completion_test: $checks checks, $failures failed"
+((failures == 0))
