@@ -4,7 +4,7 @@
 namespace lumora {
 
 // Removes every blank, tab, line feed, carriage return and form feed from text in place,
-// keeping the order of the other bytes. A vertical tab stays: the backend never removed it.
+// keeping the order of the other bytes. A vertical tab is not among them and stays.
 void remove_whitespace(char* text);
 
 }  // namespace lumora
