@@ -7,6 +7,9 @@
 #include "frontend/command_key.h"
 #include "frontend/netconfig_tool.h"
 #include "frontend/usage.h"
+#include "diagnostics/diagnosis.h"
+#include "diagnostics/ping.h"
+#include "registry/add_device.h"
 #include "registry/config_copy.h"
 #include "registry/log_switch.h"
 #include "registry/remove_devices.h"
@@ -24,6 +27,7 @@ void add_command(int argc, char** argv) {
   // Only the first word after "-a" decides: a key=value word registers a device, anything
   // else is handed to the external tools.
   if (std::strchr(argv[2], '=') != nullptr) {
+    add_net_device(argc, argv);
     return;
   }
   char argument[512] = {};
@@ -41,6 +45,9 @@ void load_command(int, char** argv) {
   if (load_config_copy(argv[1]) == 0) std::fputs("Invalid parameter\n", stdout);
 }
 
+void diagnosis_command(int, char**) { run_diagnosis(0); }
+void detailed_diagnosis_command(int, char**) { run_diagnosis(3); }
+void ping_command(int, char**) { ping_net_devices(); }
 void log_on_command(int, char**) { log_on(); }
 void log_off_command(int, char**) { log_off(); }
 void query_command(int, char**) { run_network_query(); }
@@ -56,6 +63,9 @@ constexpr Command kCommands[] = {
     {make_key('-', 'a'), add_command},
     {make_key('-', 'r'), remove_command},
     {make_key('-', 'q'), query_command},
+    {make_key('-', 'd'), diagnosis_command},
+    {make_key('-', 'D', '3'), detailed_diagnosis_command},
+    {make_key('-', 'p'), ping_command},
     {make_key('-', 's', ':'), save_command},
     {make_key('-', 'l', ':'), load_command},
     {make_key('-', 'L', 'I'), log_on_command},

@@ -1,0 +1,23 @@
+// Registering a network scanner: "-a name=... model=... ip=... | nodename=...".
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace lumora {
+
+// Fills the five settings of a new device from the key=value words, checking the name (rule
+// and not yet registered) and that an address or node name was given, and forms the model's
+// identifier from the catalogue. Prints the message of the first check that fails and returns
+// -1; returns 0 on success. Returns -1 at once, printing nothing, when a capacity is too small
+// for what it must hold (id below 15, nodename below 17, model below 33).
+std::int32_t gather_device_settings(int argc, char* const* argv, char* name, std::size_t name_size,
+                                    char* model, std::size_t model_size, char* ip,
+                                    std::size_t ip_size, char* nodename, std::size_t nodename_size,
+                                    char* id, std::size_t id_size);
+
+// Puts one new DEVICE= line at the top of the configuration file. Returns -1 when the scratch
+// file cannot be made or written, 1 on every other outcome (saved or refused with a message).
+std::int32_t add_net_device(int argc, char* const* argv);
+
+}  // namespace lumora
