@@ -101,24 +101,37 @@ bool PendingFile::commit() {
   return true;
 }
 
-bool commit_pipeline(const char* command, const ScratchFile& scratch, PendingFile& pending) {
-  if (run_shell(command) != 0) return false;
-  if (file_size(scratch.path()) > 0 && file_size(pending.path()) == 0) return false;
-  return pending.commit();
+bool format_scratch_pipeline(char* command, std::size_t size, const char* format,
+                             const char* scratch_path, const char* output_path) {
+  char scratch_word[PATH_MAX];
+  char output_word[PATH_MAX];
+  return shell_quote(scratch_path, scratch_word, sizeof scratch_word) &&
+         shell_quote(output_path, output_word, sizeof output_word) &&
+         format_bounded(command, size, format, scratch_word, output_word);
+}
+
+RewriteResult rewrite_config(const ScratchFile& scratch, const CommandFormer& form_command) {
+  PendingFile pending;
+  if (!pending.create(kConfigFile)) {
+    report_cannot_write(kConfigFile);
+    return RewriteResult::kFailed;
+  }
+  char command[2 * PATH_MAX + 64];
+  if (!form_command(pending.path(), command, sizeof command)) return RewriteResult::kCommandTooLong;
+  const bool ok = run_shell(command) == 0 &&
+                  !(file_size(scratch.path()) > 0 && file_size(pending.path()) == 0) &&
+                  pending.commit();
+  if (!ok) {
+    report_cannot_write(kConfigFile);
+    return RewriteResult::kFailed;
+  }
+  return RewriteResult::kDone;
 }
 
 bool merge_into_config(const ScratchFile& scratch) {
-  PendingFile pending;
-  char scratch_word[PATH_MAX];
-  char pending_word[PATH_MAX];
-  char command[2 * PATH_MAX + 16];
-  const bool ok = pending.create(kConfigFile) &&
-                  shell_quote(scratch.path(), scratch_word, sizeof scratch_word) &&
-                  shell_quote(pending.path(), pending_word, sizeof pending_word) &&
-                  format_bounded(command, sizeof command, "uniq %s > %s", scratch_word, pending_word) &&
-                  commit_pipeline(command, scratch, pending);
-  if (!ok) report_cannot_write(kConfigFile);
-  return ok;
+  return rewrite_config(scratch, [&](const char* output, char* command, std::size_t size) {
+           return format_scratch_pipeline(command, size, "uniq %s > %s", scratch.path(), output);
+         }) == RewriteResult::kDone;
 }
 
 }  // namespace lumora

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <climits>
+#include <cstddef>
+#include <functional>
 
 #include "common/unique_file.h"
 #include "registry/scratch_file.h"
@@ -54,10 +56,23 @@ class PendingFile {
   bool committed_ = false;
 };
 
-// Runs command, a shell pipeline that reads the scratch file and writes pending.path(), and
-// commits the result when the shell reports success. A pipeline that turns a non-empty scratch
-// file into an empty result has failed (sed or uniq died early), and is not committed.
-bool commit_pipeline(const char* command, const ScratchFile& scratch, PendingFile& pending);
+enum class RewriteResult { kDone, kCommandTooLong, kFailed };
+
+// Writes into command (size bytes) the shell command that turns the scratch file into the
+// file at output_path; false when it cannot be formed whole.
+using CommandFormer = std::function<bool(const char* output_path, char* command, std::size_t size)>;
+
+// Runs the command that form_command makes for a new file beside the configuration file, and
+// puts that file in place of the configuration file when the shell reports success. A command
+// that turns a non-empty scratch file into an empty result has failed (sed or uniq died
+// early) and is not committed either. kCommandTooLong changes nothing and prints nothing;
+// kFailed prints the "Cannot write" line and leaves the old file as it was.
+RewriteResult rewrite_config(const ScratchFile& scratch, const CommandFormer& form_command);
+
+// Forms format (two %s: the scratch file, then the output file) with both paths quoted for
+// the shell.
+bool format_scratch_pipeline(char* command, std::size_t size, const char* format,
+                             const char* scratch_path, const char* output_path);
 
 // Runs "uniq SCRATCH > NEW" and puts NEW in place of the configuration file. Prints the
 // "Cannot write" line and returns false when that fails; the old file then stays.

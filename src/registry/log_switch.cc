@@ -1,10 +1,6 @@
 #include "registry/log_switch.h"
 
-#include <climits>
-
-#include "common/bounded_text.h"
 #include "common/paths.h"
-#include "common/shell_quote.h"
 #include "registry/config_writer.h"
 #include "registry/file_copy.h"
 #include "registry/scratch_file.h"
@@ -37,17 +33,10 @@ std::int32_t log_off() {
     report_cannot_write(scratch.path());
     return 0;
   }
-  PendingFile pending;
-  char scratch_word[PATH_MAX];
-  char pending_word[PATH_MAX];
-  char command[2 * PATH_MAX + 64];
-  const bool ok = pending.create(kConfigFile) &&
-                  shell_quote(scratch.path(), scratch_word, sizeof scratch_word) &&
-                  shell_quote(pending.path(), pending_word, sizeof pending_word) &&
-                  format_bounded(command, sizeof command, "cat %s | sed s/'log=.*'// | uniq > %s",
-                                 scratch_word, pending_word) &&
-                  commit_pipeline(command, scratch, pending);
-  if (!ok) report_cannot_write(kConfigFile);
+  rewrite_config(scratch, [&](const char* output, char* command, std::size_t size) {
+    return format_scratch_pipeline(command, size, "cat %s | sed s/'log=.*'// | uniq > %s",
+                                   scratch.path(), output);
+  });
   return 0;
 }
 

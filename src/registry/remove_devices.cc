@@ -24,20 +24,11 @@ bool remove_one_name(const ScratchFile& scratch, const char* name) {
     report_cannot_write(scratch.path());
     return false;
   }
-  PendingFile pending;
-  if (!pending.create(kConfigFile)) {
-    report_cannot_write(kConfigFile);
-    return false;
-  }
-  char command[kRemoveCommandSize];
-  if (!format_remove_command(scratch.path(), name, pending.path(), command, sizeof command)) {
-    return true;  // a name that does not fit the command is passed over
-  }
-  if (!commit_pipeline(command, scratch, pending)) {
-    report_cannot_write(kConfigFile);
-    return false;
-  }
-  return true;
+  // A name that does not fit the command is passed over.
+  return rewrite_config(scratch, [&](const char* output, char* command, std::size_t size) {
+           return format_remove_command(scratch.path(), name, output, command,
+                                        size < kRemoveCommandSize ? size : kRemoveCommandSize);
+         }) != RewriteResult::kFailed;
 }
 
 }  // namespace

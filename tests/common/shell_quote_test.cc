@@ -6,7 +6,7 @@
 #include <random>
 #include <string>
 
-#include "common/bounded_text.h"
+#include "support/command_output.h"
 
 namespace lumora {
 namespace {
@@ -19,14 +19,7 @@ std::string quote(std::string_view word) {
 
 // What /bin/sh makes of `printf '%s' WORD`.
 std::string shell_echo(const std::string& quoted) {
-  const std::string command = "printf '%s' " + quoted;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  std::string result;
-  char buffer[256];
-  std::size_t n = 0;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.append(buffer, n);
-  ::pclose(pipe);
-  return result;
+  return lumora::testing::command_output("printf '%s' " + quoted);
 }
 
 TEST(ShellQuote, PlainWordsStayAsTheyAre) {

@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "sandbox/sandbox.h"
+#include "support/command_output.h"
 
 namespace lumora::testing {
 namespace {
@@ -16,13 +17,7 @@ constexpr char kDefaultIni[] = "/etc/opt/kelvane/scanner/lumora//Lumsane.ini";
 
 // What a command prints on standard output on this host (the report runs the real cat and ls).
 std::string host_output(const std::string& command) {
-  FILE* pipe = ::popen((command + " 2>/dev/null").c_str(), "r");
-  std::string text;
-  char buffer[4096];
-  std::size_t n = 0;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, n);
-  ::pclose(pipe);
-  return text;
+  return command_output(command + " 2>/dev/null");
 }
 
 std::string report_head() {

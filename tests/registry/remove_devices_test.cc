@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "support/command_output.h"
 #include "support/temp_dir.h"
 
 namespace lumora {
@@ -65,14 +66,8 @@ std::string run_sed(const TempDir& dir, const std::string& name, const std::stri
                              sizeof command)) {
     return "<refused>";
   }
-  FILE* pipe = ::popen(("LC_ALL=C; export LC_ALL; " + std::string(command) + " && cat " + dir.path() +
-                        "/out.cfg").c_str(), "r");
-  std::string output;
-  char buffer[4096];
-  std::size_t n = 0;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
-  ::pclose(pipe);
-  return output;
+  return lumora::testing::command_output("LC_ALL=C; export LC_ALL; " + std::string(command) +
+                                         " && cat " + dir.path() + "/out.cfg");
 }
 
 std::string device(const std::string& name) {
