@@ -1,0 +1,47 @@
+/* The least any safe rewrite of the configuration file can cost: the shell pipeline that
+ * writes the new file, an fsync of it and a rename over the old one. The tool's own add and
+ * remove commands are timed against this.
+ *
+ *   lumora_floor add SCRATCH CONFIG         uniq SCRATCH > NEW
+ *   lumora_floor remove SCRATCH NAME CONFIG cat SCRATCH | sed s/'DEVICE=NAME .*$'// | uniq > NEW
+ *
+ * NEW is CONFIG with ".floor-new" appended, so it lives in the configuration directory like
+ * the tool's own pending file. SCRATCH is prepared by the caller. */
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+static int fail(const char* what) {
+  perror(what);
+  return 1;
+}
+
+int main(int argc, char** argv) {
+  char pending[4096];
+  char command[16384];
+  const char* config;
+  int written;
+  if (argc == 4 && strcmp(argv[1], "add") == 0) {
+    config = argv[3];
+    snprintf(pending, sizeof pending, "%s.floor-new", config);
+    written = snprintf(command, sizeof command, "uniq %s > %s", argv[2], pending);
+  } else if (argc == 5 && strcmp(argv[1], "remove") == 0) {
+    config = argv[4];
+    snprintf(pending, sizeof pending, "%s.floor-new", config);
+    written = snprintf(command, sizeof command, "cat %s | sed s/'DEVICE=%s .*$'// | uniq > %s",
+                       argv[2], argv[3], pending);
+  } else {
+    fprintf(stderr, "usage: %s add SCRATCH CONFIG | remove SCRATCH NAME CONFIG\n", argv[0]);
+    return 2;
+  }
+  if (written < 0 || (size_t)written >= sizeof command) return fail("command too long");
+  if (system(command) != 0) return fail("pipeline");
+  const int fd = open(pending, O_WRONLY | O_CLOEXEC);
+  if (fd < 0) return fail(pending);
+  if (fsync(fd) != 0) return fail("fsync");
+  if (close(fd) != 0) return fail("close");
+  if (rename(pending, config) != 0) return fail("rename");
+  return 0;
+}
