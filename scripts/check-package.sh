@@ -96,8 +96,15 @@ for dep in coreutils sed; do
   has_dep "$dep" || fail "Depends lacks $dep: '$depends'"
 done
 if command -v dpkg-shlibdeps >/dev/null; then
-  # the runtime libraries of the binary
-  for dep in libc6 libstdc++6; do
+  # the runtime libraries of the binary; the C++ one only when it is not linked in
+  # (LUMORA_STATIC_LIBSTDCXX)
+  runtime_deps=(libc6)
+  if readelf -d "$unpacked/usr/bin/lumoraconf" | grep -q 'NEEDED.*libstdc++'; then
+    runtime_deps+=(libstdc++6)
+  elif has_dep libstdc++6; then
+    fail "Depends names libstdc++6, but the binary does not load it: '$depends'"
+  fi
+  for dep in "${runtime_deps[@]}"; do
     has_dep "$dep" || fail "Depends lacks $dep (from dpkg-shlibdeps): '$depends'"
   done
 fi

@@ -20,16 +20,19 @@ const char* device_field(const DeviceEntry& entry, unsigned selector) {
 
 void widen_commas(char* line) {
   const std::size_t length_as_read = std::strlen(line);
-  int widened = 0;
-  for (std::size_t p = 0; line[p] != '\0' && widened < 3 && p < length_as_read; ++p) {
-    if (line[p] != ',') continue;
-    const std::size_t rest = std::strlen(line + p + 1) + 1;  // with the terminator
-    std::memmove(line + p + 3, line + p + 1, rest);
+  std::size_t length = length_as_read;
+  std::size_t p = 0;
+  for (int widened = 0; widened < 3 && p < length_as_read; ++widened) {
+    // Everything before length_as_read is text still, so the search need not stop at a NUL.
+    const void* comma = std::memchr(line + p, ',', length_as_read - p);
+    if (comma == nullptr) break;
+    p = static_cast<std::size_t>(static_cast<const char*>(comma) - line);
+    std::memmove(line + p + 3, line + p + 1, length - p);  // the rest and its terminator
     line[p] = ' ';
     line[p + 1] = ',';
     line[p + 2] = ' ';
-    p += 2;
-    ++widened;
+    length += 2;
+    p += 3;
   }
 }
 

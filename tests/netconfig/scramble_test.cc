@@ -103,6 +103,49 @@ TEST(DecodeSub, WritesEveryByteOfTheTextEvenAfterAZero) {
   EXPECT_EQ(decoded_sub("?#\xf7\x03" "AtB\n", 5), std::string("1\0" "2\n\0", 5));
 }
 
+// The descrambling rules step by step, one byte at a time, as the reference for every key
+// pair: high keys included, where v may still be below 32 after the third wrap.
+unsigned char reference_descramble(unsigned char c, unsigned char k1, unsigned char k2) {
+  if (c < 32 || c > 123) return c;
+  static constexpr int kOffsets[6][4] = {
+      {0, 1, -1, 0}, {1, -1, 1, -1}, {0, 2, 0, -2}, {2, 2, -2, -2}, {3, 0, 0, -3}, {2, 0, -2, 0},
+  };
+  static constexpr int kPermutation[8] = {0, 1, 2, 3, 0, 3, 4, 5};
+  static constexpr int kConstant[8] = {3, 20, 69, 7, 53, 55, 32, 19};
+  static constexpr bool kSecondKey[8] = {false, true, false, true, false, true, false, true};
+  const int s = (k1 + k2) % 8;
+  const int t = c + kOffsets[kPermutation[s]][c & 3];
+  int v = (156 - t) - kConstant[s] - (kSecondKey[s] ? k2 : k1);
+  for (int wraps = 0; wraps < 3 && v < 32; ++wraps) v += 92;
+  return static_cast<unsigned char>(v & 0xFF);
+}
+
+TEST(DecodeSub, MatchesTheRulesForEveryKeyPairAndByte) {
+  // Every byte from 1 to 255 once, behind every pair of non-zero keys.
+  std::string source = "?#AA";
+  for (int c = 1; c < 256; ++c) source += static_cast<char>(c);
+  std::string destination(source.size() + 1, '\0');
+  int mismatches = 0;
+  for (int k1 = 1; k1 < 256; ++k1) {
+    for (int k2 = 1; k2 < 256; ++k2) {
+      source[2] = static_cast<char>(k1);
+      source[3] = static_cast<char>(k2);
+      decode_sub(source.c_str(), destination.data());
+      for (int c = 1; c < 256; ++c) {
+        const auto got = static_cast<unsigned char>(destination[static_cast<std::size_t>(c - 1)]);
+        const unsigned char want = reference_descramble(static_cast<unsigned char>(c),
+                                                        static_cast<unsigned char>(k1),
+                                                        static_cast<unsigned char>(k2));
+        if (got != want && ++mismatches <= 5) {
+          ADD_FAILURE() << "keys " << k1 << "," << k2 << " byte " << c << ": got " << int{got}
+                        << ", want " << int{want};
+        }
+      }
+    }
+  }
+  EXPECT_EQ(mismatches, 0);
+}
+
 TEST(DecodeSub, CopiesAPlainSourceWithItsTerminator) {
   EXPECT_EQ(decoded_sub("0x1234,1,2\n", 12), std::string("0x1234,1,2\n\0", 12));
 }

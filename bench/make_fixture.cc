@@ -1,0 +1,31 @@
+// Writes the generated inputs for the whole-process scripts:
+//   lumora_make_fixture catalogue DIR LINES   model files under DIR/models and DIR/Lumsane.ini
+//   lumora_make_fixture devices FILE LINES    a configuration file of LINES devices
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+
+#include "fixtures.h"
+
+int main(int argc, char** argv) {
+  if (argc != 4) {
+    std::fprintf(stderr, "usage: %s catalogue DIR LINES | devices FILE LINES\n", argv[0]);
+    return 2;
+  }
+  const int lines = std::atoi(argv[3]);
+  try {
+    if (std::strcmp(argv[1], "catalogue") == 0) {
+      lumora::bench::write_catalogue(argv[2], lines);
+    } else if (std::strcmp(argv[1], "devices") == 0) {
+      lumora::bench::write_devices(argv[2], lines);
+    } else {
+      std::fprintf(stderr, "%s: unknown fixture %s\n", argv[0], argv[1]);
+      return 2;
+    }
+  } catch (const std::exception& failure) {
+    std::fprintf(stderr, "%s: %s\n", argv[0], failure.what());
+    return 1;
+  }
+  return 0;
+}
