@@ -31,6 +31,9 @@ constexpr const char* kPathFakes[] = {"ping", "sane-find-scanner", "scanimage"};
 constexpr const char* kExternalTools[] = {"/opt/kelvane/scanner/lumora/lumora_gnetconfig",
                                           "/opt/kelvane/scanner/lumora/lumora_cnetconfig"};
 constexpr const char* kSystemPath = "/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin";
+constexpr const char* kSanitizerOptions[] = {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"};
+// What the sanitizers print when they find something; no message of the tool holds these.
+constexpr const char* kSanitizerMarks[] = {"runtime error", "AddressSanitizer", "LeakSanitizer"};
 
 bool under(std::string_view path, std::string_view dir) {
   return path == dir || (path.size() > dir.size() && path.substr(0, dir.size()) == dir &&
@@ -172,6 +175,12 @@ Child start_tool(const Sandbox& sandbox, const std::vector<std::string>& args,
   argv.push_back(nullptr);
   std::vector<std::string> env_text = {"PATH=" + sandbox.tool_path_env(), "LANG=C", "LC_ALL=C",
                                        "HOME=/"};
+  // A sanitizer build of the tool must keep the caller's settings (halt on error, leak
+  // checking), or a report would not change its exit status.
+  for (const char* name : kSanitizerOptions) {
+    const char* value = std::getenv(name);
+    if (value != nullptr) env_text.push_back(std::string(name) + "=" + value);
+  }
   std::vector<char*> env;
   for (auto& entry : env_text) env.push_back(entry.data());
   env.push_back(nullptr);
@@ -259,6 +268,21 @@ std::vector<RunResult> collect(std::vector<Child>& children, std::chrono::millis
     results[i].status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   }
   return results;
+}
+
+// Not every test looks at the exit status, and a sanitizer report may come with status 0
+// when halting is off, so a run that died or was reported fails the test here.
+void check_run(const std::vector<std::string>& args, const RunResult& result) {
+  std::string command = "lumoraconf";
+  for (const auto& word : args) command += " " + word;
+  if (result.timed_out) ADD_FAILURE() << command << ": killed after the timeout";
+  else if (result.status >= 128) ADD_FAILURE() << command << ": ended by signal " << result.status - 128;
+  for (const char* mark : kSanitizerMarks) {
+    if (result.err.find(mark) != std::string::npos) {
+      ADD_FAILURE() << command << ": sanitizer report on stderr:\n" << result.err;
+      break;
+    }
+  }
 }
 
 }  // namespace
@@ -386,14 +410,18 @@ std::string Sandbox::tool_path_env() const { return root_ + "/fakebin:" + kSyste
 
 RunResult Sandbox::run(const std::vector<std::string>& args, const RunOptions& options) const {
   std::vector<Child> children = {start_tool(*this, args, options)};
-  return collect(children, options.timeout).front();
+  RunResult result = collect(children, options.timeout).front();
+  check_run(args, result);
+  return result;
 }
 
 std::vector<RunResult> Sandbox::run_concurrently(
     const std::vector<std::vector<std::string>>& runs) const {
   std::vector<Child> children;
   for (const auto& args : runs) children.push_back(start_tool(*this, args, {}));
-  return collect(children, std::chrono::seconds(120));
+  std::vector<RunResult> results = collect(children, std::chrono::seconds(120));
+  for (std::size_t i = 0; i < results.size(); ++i) check_run(runs[i], results[i]);
+  return results;
 }
 
 void SandboxTest::SetUp() {

@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Runs one libFuzzer target for longer than scripts/hardening.sh does:
+#   bash scripts/fuzz.sh TARGET [SECONDS] [--merge]
+# TARGET is a directory name under fuzz/corpus (decode_line, device_file, catalogue, add_args,
+# shell_words); SECONDS defaults to 600. The fuzzer works on a copy of the corpus under
+# /var/tmp; with --merge the inputs that reach new coverage are merged back into
+# fuzz/corpus/TARGET afterwards. Crashing inputs land in build-fuzz/artifacts/. Needs clang and
+# libclang-rt-14-dev (scripts/hardening.sh installs them). Extra libFuzzer options can be given
+# in LUMORA_FUZZ_OPTIONS, for example "-runs=10000000".
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+usage() {
+  echo "usage: $0 TARGET [SECONDS] [--merge]" >&2
+  exit 2
+}
+merge=0
+args=()
+for arg in "$@"; do
+  case $arg in
+    --merge) merge=1 ;;
+    -*) usage ;;
+    *) args+=("$arg") ;;
+  esac
+done
+[[ ${#args[@]} -ge 1 && ${#args[@]} -le 2 ]] || usage
+target=${args[0]}
+seconds=${args[1]:-600}
+[[ $seconds =~ ^[0-9]+$ ]] || usage
+if [[ ! -d fuzz/corpus/$target ]]; then
+  echo "fuzz: no such target: $target (have: $(ls fuzz/corpus | tr '\n' ' '))" >&2
+  exit 2
+fi
+
+if [[ ! -f build-fuzz/build.ninja ]]; then
+  cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
+        -DCMAKE_CXX_COMPILER=clang++ -DLUMORA_BUILD_FUZZERS=ON -DLUMORA_BUILD_TESTS=OFF \
+        -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
+fi
+cmake --build build-fuzz -j "${LUMORA_JOBS:-2}" --target "fuzz_$target"
+
+work=$(mktemp -d -p /var/tmp "lumora-fuzz-$target.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+cp -r "fuzz/corpus/$target/." "$work/"
+mkdir -p build-fuzz/artifacts
+# shellcheck disable=SC2086  # the extra options are meant to split into words
+"build-fuzz/fuzz/fuzz_$target" -max_total_time="$seconds" -print_final_stats=1 \
+    -artifact_prefix="build-fuzz/artifacts/$target-" ${LUMORA_FUZZ_OPTIONS:-} "$work"
+
+if [[ $merge == 1 ]]; then
+  "build-fuzz/fuzz/fuzz_$target" -merge=1 "fuzz/corpus/$target" "$work"
+fi
