@@ -83,7 +83,7 @@ for target in "${targets[@]}"; do
     echo "hardening: fuzz target $target found a fault (input and $log under build-fuzz/artifacts/)" >&2
     exit 1
   fi
-  grep -E '^#[0-9]+ +DONE|^Done|^stat::number_of_executed_units' "$log" || tail -n 5 "$log"
+  grep -E '^#[0-9]+[[:space:]]+DONE|^Done|^stat::number_of_executed_units' "$log" || tail -n 5 "$log"
   end_stage "fuzz $target"
 done
 
