@@ -76,11 +76,14 @@ for target in "${targets[@]}"; do
   begin_stage "fuzz $target"
   corpus="$scratch/corpus-$target"
   cp -r "fuzz/corpus/$target" "$corpus"
+  log="build-fuzz/artifacts/$target.log"
   if ! "build-fuzz/fuzz/fuzz_$target" -max_total_time="$fuzz_seconds" -print_final_stats=1 \
-       -artifact_prefix="build-fuzz/artifacts/$target-" "$corpus" 2>&1 | tail -n 40; then
-    echo "hardening: fuzz target $target found a fault (input under build-fuzz/artifacts/)" >&2
+       -artifact_prefix="build-fuzz/artifacts/$target-" "$corpus" > "$log" 2>&1; then
+    tail -n 80 "$log"
+    echo "hardening: fuzz target $target found a fault (input and $log under build-fuzz/artifacts/)" >&2
     exit 1
   fi
+  grep -E '^#[0-9]+[[:space:]]+DONE|^Done|^stat::number_of_executed_units' "$log" || tail -n 5 "$log"
   end_stage "fuzz $target"
 done
 
