@@ -37,10 +37,8 @@ end_stage() {
 
 # a) sanitizer build and the whole test suite.
 begin_stage "sanitizer build and tests"
-# No -Werror here: GCC 12 warns falsely (maybe-uninitialized) inside <regex> once the
-# sanitizers are on; the release build of test-all.sh keeps the warnings fatal.
 cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMORA_SANITIZE=ON \
-      -DLUMORA_WERROR=OFF
+      -DLUMORA_WERROR=ON
 cmake --build build-sanitize -j "$jobs"
 export ASAN_OPTIONS=halt_on_error=1:detect_leaks=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1

@@ -20,7 +20,9 @@ void format_netconfig_command(const char* tool, const char* argument, char* comm
     format_bounded(command, limit, "%s %.*s", tool, static_cast<int>(word.size()), word.data());
     return;
   }
-  const std::size_t room = limit - std::strlen(tool) - 1;  // for the quoted word and the NUL
+  const std::size_t tool_length = std::strlen(tool);
+  // Room for the quoted word and the NUL; with none, the line is the tool and its blank.
+  const std::size_t room = limit > tool_length + 1 ? limit - tool_length - 1 : 1;
   char quoted[kNetconfigCommandMax + 1];
   while (!shell_quote(word, quoted, room < sizeof quoted ? room : sizeof quoted)) {
     word.remove_suffix(1);

@@ -43,5 +43,13 @@ TEST(NetconfigCommand, LongLinesAreCutAt254CharactersOutsideQuotes) {
   EXPECT_EQ(quoted.substr(0, sizeof kTool + 1), std::string(kTool) + " '");
 }
 
+TEST(NetconfigCommand, ABufferWithoutRoomForTheWordKeepsTheToolAlone) {
+  char command[8];
+  format_netconfig_command("/a/tool", "x;y", command, sizeof command);
+  EXPECT_STREQ(command, "/a/tool");
+  format_netconfig_command("/a/much/longer/tool", "x;y", command, sizeof command);
+  EXPECT_STREQ(command, "/a/much");
+}
+
 }  // namespace
 }  // namespace lumora
