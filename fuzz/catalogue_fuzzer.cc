@@ -26,21 +26,6 @@ std::string models_dir;
 
 bool terminated(const char* text, std::size_t size) { return ::strnlen(text, size) < size; }
 
-std::vector<std::string> words_of(const std::uint8_t* data, std::size_t size) {
-  std::vector<std::string> words;
-  std::string word;
-  for (std::size_t i = 0; i <= size && words.size() < 16; ++i) {
-    const char c = i < size ? static_cast<char>(data[i]) : '\0';
-    if (c == '\0' || c == ' ' || c == '\t' || c == '\n' || c == ',') {
-      if (!word.empty()) words.push_back(word);
-      word.clear();
-    } else {
-      word.push_back(c);
-    }
-  }
-  return words;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -90,7 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   if (lumora::dump_adv_models() != 0) fail("dump_adv_models returned non-zero");
 
-  std::vector<std::string> names = words_of(data, size);
+  std::vector<std::string> names = lumora::fuzz::words_of(data, size, " \t\n,", 16);
   for (const AdvModel* model = root_adv_model; model != nullptr; model = model->next) {
     names.emplace_back(model->name);
   }

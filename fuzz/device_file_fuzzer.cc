@@ -32,22 +32,6 @@ void check_result(const char* result, const char* buffer, std::int32_t length) {
   if (buffer[0] == '\0' && length > 1) fail("a lookup succeeded with an empty field");
 }
 
-// Candidate names: every word of the input between blanks, commas, '=' and line breaks.
-std::vector<std::string> words_of(const std::uint8_t* data, std::size_t size) {
-  std::vector<std::string> words;
-  std::string word;
-  for (std::size_t i = 0; i <= size && words.size() < kMaxNamesTried; ++i) {
-    const char c = i < size ? static_cast<char>(data[i]) : '\0';
-    if (c == '\0' || c == ' ' || c == '\t' || c == '\n' || c == ',' || c == '=') {
-      if (!word.empty()) words.push_back(word);
-      word.clear();
-    } else {
-      word.push_back(c);
-    }
-  }
-  return words;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -78,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
 
-  std::vector<std::string> names = words_of(data, size);
+  std::vector<std::string> names = lumora::fuzz::words_of(data, size, " \t\n,=", kMaxNamesTried);
   for (const lumora::DeviceEntry* entry = lumora::first_net_device(); entry != nullptr;
        entry = entry->next) {
     names.emplace_back(entry->name, ::strnlen(entry->name, sizeof entry->name));

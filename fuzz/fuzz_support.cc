@@ -111,4 +111,20 @@ std::vector<std::string> split_at_nul(const std::uint8_t* data, std::size_t size
   return pieces;
 }
 
+std::vector<std::string> words_of(const std::uint8_t* data, std::size_t size,
+                                  std::string_view separators, std::size_t most) {
+  std::vector<std::string> words;
+  std::string word;
+  for (std::size_t i = 0; i <= size && words.size() < most; ++i) {
+    const char c = i < size ? static_cast<char>(data[i]) : '\0';
+    if (c == '\0' || separators.find(c) != std::string_view::npos) {
+      if (!word.empty()) words.push_back(word);
+      word.clear();
+    } else {
+      word.push_back(c);
+    }
+  }
+  return words;
+}
+
 }  // namespace lumora::fuzz

@@ -39,4 +39,9 @@ void write_file(const std::string& path, std::string_view content);
 // The input cut at each NUL; the pieces after the last NUL count too.
 std::vector<std::string> split_at_nul(const std::uint8_t* data, std::size_t size);
 
+// At most `most` non-empty words of the input, cut at NUL and at every byte of separators:
+// candidate names for the lookups.
+std::vector<std::string> words_of(const std::uint8_t* data, std::size_t size,
+                                  std::string_view separators, std::size_t most);
+
 }  // namespace lumora::fuzz
