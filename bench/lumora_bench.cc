@@ -18,7 +18,9 @@
 
 #include "catalogue/model_list.h"
 #include "fixtures.h"
+#include "catalogue/model_line.h"
 #include "netconfig/scramble.h"
+#include "registry/device_line.h"
 #include "registry/device_registry.h"
 
 namespace {
@@ -183,6 +185,47 @@ void BM_LoadFreeNetDevices(benchmark::State& state) {
 BENCHMARK(BM_LoadFreeNetDevices)
     ->ArgsProduct({{10, 1000, 10000}, {0, 1}})
     ->Unit(benchmark::kMicrosecond);
+
+// One plain model line parsed into a record, without the file reading around it. The records
+// are freed every 1,000 lines so the list stays small.
+void BM_ParseModelLine(benchmark::State& state) {
+  const std::string text = lumora::bench::model_line(4242);
+  char line[1024];
+  lumora::free_adv_models();
+  int parsed = 0;
+  for (auto _ : state) {
+    std::memcpy(line, text.c_str(), text.size() + 1);
+    lumora::parse_adv_model(line);
+    if (++parsed == 1000) {
+      lumora::free_adv_models();
+      parsed = 0;
+    }
+  }
+  if (root_adv_model != nullptr && std::strcmp(root_adv_model->name, "\"LX-4242Series\"") != 0) {
+    state.SkipWithError("the model line parsed to the wrong name");
+  }
+  lumora::free_adv_models();
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
+}
+BENCHMARK(BM_ParseModelLine);
+
+// One device line as the add command writes it: widened, told apart and scanned.
+void BM_ScanDeviceLine(benchmark::State& state) {
+  const std::string text = lumora::bench::device_line(4242);
+  char line[lumora::kDeviceLineBufferSize];
+  lumora::DeviceEntry entry{};
+  for (auto _ : state) {
+    std::memcpy(line, text.c_str(), text.size() + 1);
+    lumora::widen_commas(line);
+    if (lumora::classify_device_line(line) == lumora::DeviceLineKind::kDevice) {
+      lumora::scan_device_line(line, entry);
+    }
+    benchmark::DoNotOptimize(entry);
+  }
+  if (std::strcmp(entry.name, "office-4242") != 0) state.SkipWithError("the device line scanned wrong");
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
+}
+BENCHMARK(BM_ScanDeviceLine);
 
 // The level-3 diagnosis prints the whole catalogue; stdout goes to /dev/null around the timed
 // rounds, fully buffered as it is for the tool when its output is not a terminal.

@@ -41,7 +41,8 @@ int parse_adv_model(char* line) {
   model->re = -1;
   model->we = -1;
 
-  char id_text[kModelIdTextSize] = {};
+  char id_text[kModelIdTextSize];
+  id_text[0] = '\0';  // an empty ID field leaves it so
   char* rest = next_field(line, id_text);
   scan_ids(id_text, *model);
 

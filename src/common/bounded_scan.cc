@@ -1,54 +1,65 @@
 #include "common/bounded_scan.h"
 
-#include <algorithm>
+#include <array>
 #include <climits>
 #include <cstring>
 
 namespace lumora {
 namespace {
 
-// Blank, \t, \n, \v, \f and \r, as bits of the byte values below 64. Tested once per byte of
-// every line read, so a mask rather than six comparisons.
-constexpr std::uint64_t kSpaceBits = (std::uint64_t{1} << ' ') | (std::uint64_t{1} << '\t') |
-                                     (std::uint64_t{1} << '\n') | (std::uint64_t{1} << '\v') |
-                                     (std::uint64_t{1} << '\f') | (std::uint64_t{1} << '\r');
+// Every byte of every line read is classified, so by table rather than by comparisons. A NUL
+// ends the text wherever it stands.
+enum ByteClass : unsigned char { kEnd = 0, kSpace = 1, kOther = 2, kDigit = 3, kHexLetter = 4 };
 
-bool is_space(char c) {
-  const auto byte = static_cast<unsigned char>(c);
-  return byte <= ' ' && ((kSpaceBits >> byte) & 1u) != 0;
+constexpr std::array<unsigned char, 256> make_classes() {
+  std::array<unsigned char, 256> classes{};
+  for (unsigned c = 1; c < 256; ++c) classes[c] = kOther;
+  for (const unsigned char c : {' ', '\t', '\n', '\v', '\f', '\r'}) classes[c] = kSpace;
+  for (unsigned c = '0'; c <= '9'; ++c) classes[c] = kDigit;
+  for (unsigned c = 'a'; c <= 'f'; ++c) classes[c] = kHexLetter;
+  for (unsigned c = 'A'; c <= 'F'; ++c) classes[c] = kHexLetter;
+  return classes;
+}
+constexpr std::array<unsigned char, 256> kClasses = make_classes();
+
+unsigned char class_of(char c) { return kClasses[static_cast<unsigned char>(c)]; }
+bool is_space(char c) { return class_of(c) == kSpace; }
+bool is_digit(char c) { return class_of(c) == kDigit; }
+bool is_hex_digit(char c) { return class_of(c) >= kDigit; }
+
+unsigned hex_value(char c) {
+  if (is_digit(c)) return static_cast<unsigned>(c - '0');
+  return static_cast<unsigned>((c | 0x20) - 'a' + 10);
 }
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
+// The text up to its end or its first NUL, walked by pointer. The NUL is found on the way
+// (its class stops every loop) rather than searched for first.
+struct Span {
+  const char* at;
+  const char* end;
 
-int hex_digit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-class Cursor {
- public:
-  explicit Cursor(std::string_view text) : text_(text.substr(0, text.find('\0'))) {}
-  bool at_end() const { return pos_ >= text_.size(); }
+  explicit Span(std::string_view text) : at(text.data()), end(text.data() + text.size()) {}
+  bool at_end() const { return at == end || *at == '\0'; }
+  // Past the end reads as a NUL. Callers look ahead only past bytes they have seen to be
+  // signs, digits or the "0x" prefix, so a NUL before the byte looked at cannot be skipped.
   char peek(std::size_t ahead = 0) const {
-    return pos_ + ahead < text_.size() ? text_[pos_ + ahead] : '\0';
+    return static_cast<std::size_t>(end - at) > ahead ? at[ahead] : '\0';
   }
-  void advance(std::size_t count = 1) { pos_ += count; }
   void skip_space() {
-    while (!at_end() && is_space(peek())) advance();
+    while (at != end && is_space(*at)) ++at;
   }
 
   bool read_text(char* field, std::size_t size) {
     skip_space();
     if (at_end() || size == 0) return false;
     // The whole word is consumed; what does not fit the field is cut.
-    std::size_t end = pos_;
-    while (end < text_.size() && !is_space(text_[end])) ++end;
-    const std::size_t stored = std::min(end - pos_, size - 1);
-    std::memcpy(field, text_.data() + pos_, stored);
+    const char* word_end = at;
+    while (word_end != end && class_of(*word_end) >= kOther) ++word_end;
+    const auto length = static_cast<std::size_t>(word_end - at);
+    const std::size_t stored = length < size - 1 ? length : size - 1;
+    std::memcpy(field, at, stored);
     field[stored] = '\0';
-    pos_ = end;
+    at = word_end;
     return true;
   }
 
@@ -61,11 +72,10 @@ class Cursor {
       digits_at = 1;
     }
     if (!is_digit(peek(digits_at))) return false;
-    advance(digits_at);
+    at += digits_at;
     long long magnitude = 0;
-    while (!at_end() && is_digit(peek())) {
-      if (magnitude <= static_cast<long long>(INT_MAX) + 1) magnitude = magnitude * 10 + (peek() - '0');
-      advance();
+    for (; at != end && is_digit(*at); ++at) {
+      if (magnitude <= static_cast<long long>(INT_MAX) + 1) magnitude = magnitude * 10 + (*at - '0');
     }
     const long long signed_value = negative ? -magnitude : magnitude;
     if (signed_value > INT_MAX) value = INT_MAX;
@@ -76,21 +86,21 @@ class Cursor {
 
   bool read_hex(std::uint32_t& value) {
     skip_space();
-    std::size_t at = 0;
+    std::size_t digits_at = 0;
     bool negative = false;
     if (peek() == '+' || peek() == '-') {
       negative = peek() == '-';
-      at = 1;
+      digits_at = 1;
     }
-    if (peek(at) == '0' && (peek(at + 1) == 'x' || peek(at + 1) == 'X') && hex_digit(peek(at + 2)) >= 0) {
-      at += 2;
+    if (peek(digits_at) == '0' && (peek(digits_at + 1) | 0x20) == 'x' &&
+        is_hex_digit(peek(digits_at + 2))) {
+      digits_at += 2;
     }
-    if (hex_digit(peek(at)) < 0) return false;
-    advance(at);
+    if (!is_hex_digit(peek(digits_at))) return false;
+    at += digits_at;
     std::uint64_t magnitude = 0;
-    while (!at_end() && hex_digit(peek()) >= 0) {
-      if (magnitude <= UINT32_MAX) magnitude = magnitude * 16 + static_cast<std::uint64_t>(hex_digit(peek()));
-      advance();
+    for (; at != end && is_hex_digit(*at); ++at) {
+      if (magnitude <= UINT32_MAX) magnitude = magnitude * 16 + hex_value(*at);
     }
     if (magnitude > UINT32_MAX) magnitude = UINT32_MAX;
     // Like strtoul, a minus sign negates in unsigned arithmetic.
@@ -101,21 +111,16 @@ class Cursor {
 
   bool read_char(char& value) {
     if (at_end()) return false;
-    value = peek();
-    advance();
+    value = *at++;
     return true;
   }
-
- private:
-  std::string_view text_;
-  std::size_t pos_ = 0;
 };
 
 }  // namespace
 
 int bounded_scan(std::string_view text, std::string_view pattern,
                  std::initializer_list<ScanTarget> targets) {
-  Cursor in(text);
+  Span in(text);
   const ScanTarget* next_target = targets.begin();
   int stored = 0;
   for (std::size_t i = 0; i < pattern.size(); ++i) {
@@ -126,8 +131,8 @@ int bounded_scan(std::string_view text, std::string_view pattern,
     }
     if (p != '%' || i + 1 >= pattern.size() || pattern[i + 1] == '%') {
       if (p == '%') ++i;
-      if (in.at_end() || in.peek() != p) return stored;
-      in.advance();
+      if (in.at_end() || *in.at != p) return stored;
+      ++in.at;
       continue;
     }
     const char conversion = pattern[++i];
@@ -158,5 +163,11 @@ int bounded_scan(std::string_view text, std::string_view pattern,
   }
   return stored;
 }
+
+bool scan_word(std::string_view text, char* field, std::size_t size) {
+  return Span(text).read_text(field, size);
+}
+
+bool scan_decimal(std::string_view text, std::int32_t& value) { return Span(text).read_int(value); }
 
 }  // namespace lumora

@@ -37,4 +37,9 @@ inline ScanTarget scan_char(char& value) { return {ScanTarget::Kind::kChar, &val
 int bounded_scan(std::string_view text, std::string_view pattern,
                  std::initializer_list<ScanTarget> targets);
 
+// One "%s" or one "%d" of the above on its own, for a caller that has already cut the text
+// into fields: no pattern to walk, the same result.
+bool scan_word(std::string_view text, char* field, std::size_t size);
+bool scan_decimal(std::string_view text, std::int32_t& value);
+
 }  // namespace lumora
