@@ -4,11 +4,18 @@
  *
  *   lumora_floor [-d] add SCRATCH CONFIG         uniq SCRATCH > NEW
  *   lumora_floor [-d] remove SCRATCH NAME CONFIG cat SCRATCH | sed s/'DEVICE=NAME .*$'// | uniq > NEW
+ *   lumora_floor [-d] scratch-add LINE CONFIG    the add's own scratch-file steps, then as add
  *
  * NEW is CONFIG with ".floor-new" appended, so it lives in the configuration directory like
  * the tool's own pending file. SCRATCH is prepared by the caller. With -d the directory is
  * synced after the rename as well, which the tool does so that the rename itself survives a
- * crash; timing both shows what that costs. */
+ * crash; timing both shows what that costs.
+ *
+ * scratch-add does, besides, what the add command is built to do with its scratch file and
+ * what the plain add floor leaves to its caller: make it with mkstemp under /tmp and close it,
+ * reopen it to append LINE and a line feed, append a copy of CONFIG, and unlink it at the end. It reads no
+ * catalogue and no device list, so the tool's distance from it is the cost of those two reads
+ * and of the tool's own checks. */
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -18,6 +25,36 @@
 static int fail(const char* what) {
   perror(what);
   return 1;
+}
+
+/* Appends the whole of the file at path to fd. */
+static int append_file(int fd, const char* path) {
+  const int in = open(path, O_RDONLY | O_CLOEXEC);
+  if (in < 0) return fail(path);
+  char buffer[8192];
+  ssize_t got;
+  while ((got = read(in, buffer, sizeof buffer)) > 0) {
+    if (write(fd, buffer, (size_t)got) != got) return fail("write scratch");
+  }
+  close(in);
+  return got < 0 ? fail("read") : 0;
+}
+
+static int make_scratch(char* scratch, const char* line, const char* config) {
+  int fd = mkstemp(scratch);
+  if (fd < 0) return fail("mkstemp");
+  close(fd);
+  fd = open(scratch, O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return fail(scratch);
+  char with_feed[1024];
+  const int length = snprintf(with_feed, sizeof with_feed, "%s\n", line);
+  if (length < 0 || (size_t)length >= sizeof with_feed) return fail("line too long");
+  if (write(fd, with_feed, (size_t)length) != length) return fail("write line");
+  if (close(fd) != 0) return fail("close scratch");
+  fd = open(scratch, O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return fail(scratch);
+  if (append_file(fd, config) != 0) return 1;
+  return close(fd) != 0 ? fail("close scratch") : 0;
 }
 
 static int sync_directory_of(const char* path) {
@@ -42,20 +79,29 @@ int main(int argc, char** argv) {
   }
   char pending[4096];
   char command[16384];
-  const char* config;
-  int written;
-  if (argc == 4 && strcmp(argv[1], "add") == 0) {
-    config = argv[3];
-    snprintf(pending, sizeof pending, "%s.floor-new", config);
+  char scratch[] = "/tmp/lumsane_tempfile5_XXXXXX";
+  const char* mode = argc > 1 ? argv[1] : "";
+  const int scratch_add = argc == 4 && strcmp(mode, "scratch-add") == 0;
+  const int add = argc == 4 && strcmp(mode, "add") == 0;
+  const int remove = argc == 5 && strcmp(mode, "remove") == 0;
+  if (!scratch_add && !add && !remove) {
+    fprintf(stderr,
+            "usage: %s [-d] add SCRATCH CONFIG | [-d] remove SCRATCH NAME CONFIG | "
+            "[-d] scratch-add LINE CONFIG\n",
+            argv[0]);
+    return 2;
+  }
+  const char* config = argv[argc - 1];
+  int written = snprintf(pending, sizeof pending, "%s.floor-new", config);
+  if (written < 0 || (size_t)written >= sizeof pending) return fail("path too long");
+  if (scratch_add) {
+    if (make_scratch(scratch, argv[2], config) != 0) return 1;
+    written = snprintf(command, sizeof command, "uniq %s > %s", scratch, pending);
+  } else if (add) {
     written = snprintf(command, sizeof command, "uniq %s > %s", argv[2], pending);
-  } else if (argc == 5 && strcmp(argv[1], "remove") == 0) {
-    config = argv[4];
-    snprintf(pending, sizeof pending, "%s.floor-new", config);
+  } else {
     written = snprintf(command, sizeof command, "cat %s | sed s/'DEVICE=%s .*$'// | uniq > %s",
                        argv[2], argv[3], pending);
-  } else {
-    fprintf(stderr, "usage: %s [-d] add SCRATCH CONFIG | [-d] remove SCRATCH NAME CONFIG\n", argv[0]);
-    return 2;
   }
   if (written < 0 || (size_t)written >= sizeof command) return fail("command too long");
   if (system(command) != 0) return fail("pipeline");
@@ -64,5 +110,7 @@ int main(int argc, char** argv) {
   if (fsync(fd) != 0) return fail("fsync");
   if (close(fd) != 0) return fail("close");
   if (rename(pending, config) != 0) return fail("rename");
-  return sync_dir ? sync_directory_of(config) : 0;
+  if (sync_dir && sync_directory_of(config) != 0) return 1;
+  if (scratch_add && unlink(scratch) != 0) return fail("unlink scratch");
+  return 0;
 }

@@ -8,7 +8,10 @@
 # round runs the tool once and the floor once, alternating which goes first, and the script
 # prints the median of the per-round ratios tool / floor. RUNS (default 40) sets the rounds.
 # A third program in each round, the floor with a directory fsync after the rename, shows what
-# the tool's own directory fsync costs.
+# the tool's own directory fsync costs. For add, a fourth, the floor that also does the add's
+# own scratch-file steps (make it under /tmp, append the new line and a copy of the file, unlink
+# it) with the directory fsync, shows what is left to the tool's reading of the catalogue and
+# the device list.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/sandbox.sh"
@@ -31,6 +34,9 @@ if [ "${1:-}" = --inside ]; then
     "$TIMED" "$FLOOR" ${2:-} add "$scratch" "$cfg"
     rm -f "$scratch"
   }
+  time_scratch_add() {  # $1 round
+    "$TIMED" "$FLOOR" -d scratch-add "$(printf 'DEVICE=floor-scratch-%d , "LX-5Series" , 0x2e5a:0x1005 , IP-ADDRESS=10.202.0.%d ' "$1" "$(( $1 % 256 ))")" "$cfg"
+  }
   time_tool_remove() {
     "$TIMED" "$TOOL" -r "office-$(( 3 * $1 ))"
   }
@@ -44,12 +50,15 @@ if [ "${1:-}" = --inside ]; then
   for kind in add remove; do
     round=1
     while [ "$round" -le "$runs" ]; do
+      s=0
       if [ $(( round % 2 )) -eq 1 ]; then
         t=$(time_tool_$kind "$round"); f=$(time_floor_$kind "$round"); d=$(time_floor_$kind "$round" -d)
+        [ "$kind" = remove ] || s=$(time_scratch_add "$round")
       else
+        [ "$kind" = remove ] || s=$(time_scratch_add "$round")
         d=$(time_floor_$kind "$round" -d); f=$(time_floor_$kind "$round"); t=$(time_tool_$kind "$round")
       fi
-      echo "$t $f $d" >> "$out/$kind"
+      echo "$t $f $d $s" >> "$out/$kind"
       round=$(( round + 1 ))
     done
   done
@@ -57,6 +66,8 @@ if [ "${1:-}" = --inside ]; then
   # Every run must have done its work, or the timings mean nothing.
   added=$(grep -c '^DEVICE=bench-add-' "$cfg" || true)
   floor_added=$(grep -c '^DEVICE=floor-add-' "$cfg" || true)
+  scratch_added=$(grep -c '^DEVICE=floor-scratch-' "$cfg" || true)
+  scratch_left=$(ls /tmp | grep -c '^lumsane_tempfile5_' || true)
   left=0
   round=1
   while [ "$round" -le "$runs" ]; do
@@ -65,8 +76,10 @@ if [ "${1:-}" = --inside ]; then
     done
     round=$(( round + 1 ))
   done
-  if [ "$added" -ne "$runs" ] || [ "$floor_added" -ne $(( 2 * runs )) ] || [ "$left" -ne 0 ]; then
-    echo "runs did not do their work: $added tool adds, $floor_added floor adds, $left names left" >&2
+  if [ "$added" -ne "$runs" ] || [ "$floor_added" -ne $(( 2 * runs )) ] || [ "$left" -ne 0 ] ||
+     [ "$scratch_added" -ne "$runs" ] || [ "$scratch_left" -ne 0 ]; then
+    echo "runs did not do their work: $added tool adds, $floor_added floor adds," \
+         "$scratch_added scratch-floor adds, $left names left, $scratch_left scratch files left" >&2
     exit 1
   fi
   exit 0
@@ -92,4 +105,11 @@ for kind in add remove; do
     "$kind" "$runs" "$tool" "$floor" "$floor_d"
   printf '%-6s median ratio tool/floor %.3f (target <= 1.15); tool/(floor+dir fsync) %.3f; (floor+dir fsync)/floor %.3f\n' \
     "$kind" "$ratio" "$ratio_d" "$dir_cost"
+  if [ "$kind" = add ]; then
+    scratch=$(awk '{ print $4 / 1e6 }' "$file" | median)
+    ratio_s=$(awk '{ print $1 / $4 }' "$file" | median)
+    ratio_sf=$(awk '{ print $4 / $3 }' "$file" | median)
+    printf '%-6s floor+scratch-file steps+dir fsync %.3f ms; tool/that %.3f; that/(floor+dir fsync) %.3f\n' \
+      "$kind" "$scratch" "$ratio_s" "$ratio_sf"
+  fi
 done

@@ -86,7 +86,7 @@ bool PendingFile::create(const char* target) {
 }
 
 bool PendingFile::commit() {
-  if (!fd_ || ::fsync(fd_.get()) != 0) return false;
+  if (!fd_) return false;
   struct stat old {};
   if (::stat(target_, &old) == 0) {
     if (::fchmod(fd_.get(), old.st_mode & 07777) != 0) return false;
@@ -94,6 +94,9 @@ bool PendingFile::commit() {
   } else if (::fchmod(fd_.get(), 0666 & ~current_umask()) != 0) {
     return false;
   }
+  // Synced after the mode and owner are set, so that a crash cannot leave the renamed file
+  // with the private mode it was created with.
+  if (::fsync(fd_.get()) != 0) return false;
   if (::close(fd_.release()) != 0) return false;
   if (::rename(path_, target_) != 0) return false;
   committed_ = true;
