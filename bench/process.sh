@@ -11,7 +11,9 @@
 # the tool's own directory fsync costs. For add, a fourth, the floor that also does the add's
 # own scratch-file steps (make it under /tmp, append the new line and a copy of the file, unlink
 # it) with the directory fsync, shows what is left to the tool's reading of the catalogue and
-# the device list.
+# the device list. A fifth does that as well as read the catalogue files and the configuration
+# file whole and allocate one record per line without parsing any: the least those two reads
+# can cost.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/sandbox.sh"
@@ -23,6 +25,7 @@ if [ "${1:-}" = --inside ]; then
   "$FIXTURE" catalogue "$LUMORA_CONFIG_DIR" 1000
   "$FIXTURE" devices "$cfg" 1000
   scratch=/tmp/floor_scratch
+  record_sizes=$("$FIXTURE" record-sizes)
   : > "$out/add" ; : > "$out/remove"
 
   time_tool_add() {
@@ -37,6 +40,10 @@ if [ "${1:-}" = --inside ]; then
   time_scratch_add() {  # $1 round
     "$TIMED" "$FLOOR" -d scratch-add "$(printf 'DEVICE=floor-scratch-%d , "LX-5Series" , 0x2e5a:0x1005 , IP-ADDRESS=10.202.0.%d ' "$1" "$(( $1 % 256 ))")" "$cfg"
   }
+  time_loaded_add() {  # $1 round
+    "$TIMED" "$FLOOR" -d loaded-add "$(printf 'DEVICE=floor-loaded-%d , "LX-5Series" , 0x2e5a:0x1005 , IP-ADDRESS=10.203.0.%d ' "$1" "$(( $1 % 256 ))")" \
+      "$cfg" "$LUMORA_CONFIG_DIR/models" "$LUMORA_CONFIG_DIR/Lumsane.ini" $record_sizes
+  }
   time_tool_remove() {
     "$TIMED" "$TOOL" -r "office-$(( 3 * $1 ))"
   }
@@ -50,15 +57,15 @@ if [ "${1:-}" = --inside ]; then
   for kind in add remove; do
     round=1
     while [ "$round" -le "$runs" ]; do
-      s=0
+      s=0 l=0
       if [ $(( round % 2 )) -eq 1 ]; then
         t=$(time_tool_$kind "$round"); f=$(time_floor_$kind "$round"); d=$(time_floor_$kind "$round" -d)
-        [ "$kind" = remove ] || s=$(time_scratch_add "$round")
+        [ "$kind" = remove ] || { s=$(time_scratch_add "$round"); l=$(time_loaded_add "$round"); }
       else
-        [ "$kind" = remove ] || s=$(time_scratch_add "$round")
+        [ "$kind" = remove ] || { l=$(time_loaded_add "$round"); s=$(time_scratch_add "$round"); }
         d=$(time_floor_$kind "$round" -d); f=$(time_floor_$kind "$round"); t=$(time_tool_$kind "$round")
       fi
-      echo "$t $f $d $s" >> "$out/$kind"
+      echo "$t $f $d $s $l" >> "$out/$kind"
       round=$(( round + 1 ))
     done
   done
@@ -67,6 +74,7 @@ if [ "${1:-}" = --inside ]; then
   added=$(grep -c '^DEVICE=bench-add-' "$cfg" || true)
   floor_added=$(grep -c '^DEVICE=floor-add-' "$cfg" || true)
   scratch_added=$(grep -c '^DEVICE=floor-scratch-' "$cfg" || true)
+  loaded_added=$(grep -c '^DEVICE=floor-loaded-' "$cfg" || true)
   scratch_left=$(ls /tmp | grep -c '^lumsane_tempfile5_' || true)
   left=0
   round=1
@@ -77,9 +85,10 @@ if [ "${1:-}" = --inside ]; then
     round=$(( round + 1 ))
   done
   if [ "$added" -ne "$runs" ] || [ "$floor_added" -ne $(( 2 * runs )) ] || [ "$left" -ne 0 ] ||
-     [ "$scratch_added" -ne "$runs" ] || [ "$scratch_left" -ne 0 ]; then
+     [ "$scratch_added" -ne "$runs" ] || [ "$loaded_added" -ne "$runs" ] || [ "$scratch_left" -ne 0 ]; then
     echo "runs did not do their work: $added tool adds, $floor_added floor adds," \
-         "$scratch_added scratch-floor adds, $left names left, $scratch_left scratch files left" >&2
+         "$scratch_added scratch-floor adds, $loaded_added loaded-floor adds, $left names left," \
+         "$scratch_left scratch files left" >&2
     exit 1
   fi
   exit 0
@@ -111,5 +120,10 @@ for kind in add remove; do
     ratio_sf=$(awk '{ print $4 / $3 }' "$file" | median)
     printf '%-6s floor+scratch-file steps+dir fsync %.3f ms; tool/that %.3f; that/(floor+dir fsync) %.3f\n' \
       "$kind" "$scratch" "$ratio_s" "$ratio_sf"
+    loaded=$(awk '{ print $5 / 1e6 }' "$file" | median)
+    ratio_l=$(awk '{ print $1 / $5 }' "$file" | median)
+    ratio_ls=$(awk '{ print $5 / $4 }' "$file" | median)
+    printf '%-6s that+reading the files and allocating the records unparsed %.3f ms; tool/that %.3f; that/(scratch floor) %.3f\n' \
+      "$kind" "$loaded" "$ratio_l" "$ratio_ls"
   fi
 done
