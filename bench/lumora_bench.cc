@@ -107,29 +107,30 @@ void BM_DecodeLine(benchmark::State& state) {
 BENCHMARK(BM_DecodeLine)->ArgsProduct({{0, 1, 2, 3, 4, 5, 6, 7}, {100, 496}});
 
 // Page faults of this process so far. A process reads its lists into fresh heap pages, so
-// the first touch of each page is part of what a load costs; glibc gives freed pages back
-// between rounds (keeping a 128 KiB pad), so the loop pays it again nearly in full.
+// the first touch of each page is part of what a load costs.
 long minor_faults() {
   rusage usage{};
   ::getrusage(RUSAGE_SELF, &usage);
   return usage.ru_minflt;
 }
 
-// With the second argument set, freed memory stays in the heap between rounds, which takes
-// the page faults out and leaves the work of reading and parsing.
-class HeapKept {
+// With the second argument 0 ("heap trimmed"), glibc gives every freed page back between
+// rounds, so each round faults its pages in again as a new process would, whatever the size;
+// with glibc's default 128 KiB of slack a small list would stay in the heap and look cheaper
+// than it is. With 1 ("heap kept"), freed memory stays, which leaves the work of reading and
+// parsing.
+class HeapMode {
  public:
-  explicit HeapKept(bool keep) : keep_(keep) {
-    if (keep_) ::mallopt(M_TRIM_THRESHOLD, 1 << 30);
+  explicit HeapMode(bool keep) {
+    ::mallopt(M_TRIM_THRESHOLD, keep ? 1 << 30 : 0);
+    ::mallopt(M_TOP_PAD, 0);
   }
-  ~HeapKept() {
-    if (keep_) ::mallopt(M_TRIM_THRESHOLD, 128 * 1024);
+  ~HeapMode() {
+    ::mallopt(M_TRIM_THRESHOLD, 128 * 1024);
+    ::mallopt(M_TOP_PAD, 128 * 1024);
   }
-  HeapKept(const HeapKept&) = delete;
-  HeapKept& operator=(const HeapKept&) = delete;
-
- private:
-  bool keep_;
+  HeapMode(const HeapMode&) = delete;
+  HeapMode& operator=(const HeapMode&) = delete;
 };
 
 void report_faults(benchmark::State& state, long before) {
@@ -144,7 +145,7 @@ void BM_LoadFreeAdvModels(benchmark::State& state) {
   const std::string models = dir + "/models";
   const std::string default_file = dir + "/Lumsane.ini";
   lumora::free_adv_models();
-  const HeapKept heap(state.range(1) != 0);
+  const HeapMode heap(state.range(1) != 0);
   const long faults = minor_faults();
   for (auto _ : state) {
     lumora::load_adv_models_from(models.c_str(), default_file.c_str());
@@ -168,7 +169,7 @@ void BM_LoadFreeNetDevices(benchmark::State& state) {
   const int lines = static_cast<int>(state.range(0));
   const std::string path = fixtures().devices(lines);
   lumora::free_net_devices();
-  const HeapKept heap(state.range(1) != 0);
+  const HeapMode heap(state.range(1) != 0);
   const long faults = minor_faults();
   for (auto _ : state) {
     const std::int32_t loaded = lumora::load_net_devices_from(path.c_str());
