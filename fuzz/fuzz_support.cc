@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -67,6 +68,8 @@ int run_sh(const std::string& script) {
   const pid_t pid = ::fork();
   if (pid < 0) fail("fork failed");
   if (pid == 0) {
+    // The shell exchange of shell_words ignores SIGPIPE, and a pipeline must not inherit that.
+    ::signal(SIGPIPE, SIG_DFL);
     const int null_fd = ::open("/dev/null", O_RDWR);
     if (null_fd >= 0) {
       ::dup2(null_fd, 0);
@@ -82,6 +85,22 @@ int run_sh(const std::string& script) {
     if (errno != EINTR) fail("waitpid failed");
   }
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+std::string escaped_bytes(std::string_view text) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string escaped;
+  for (char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte < 0x7f && byte != '\\') {
+      escaped.push_back(c);
+    } else {
+      escaped += "\\x";
+      escaped.push_back(kHex[byte >> 4]);
+      escaped.push_back(kHex[byte & 0xf]);
+    }
+  }
+  return escaped;
 }
 
 std::string read_file(const std::string& path) {

@@ -30,8 +30,12 @@ class MemFile {
 const std::string& scratch_dir();
 
 // Runs script with /bin/sh -c in a minimal C-locale environment, standard input and output on
-// /dev/null. Returns the exit status, or 128 + signal.
+// /dev/null and SIGPIPE at its default. Returns the exit status, or 128 + signal.
 int run_sh(const std::string& script);
+
+// text with every byte outside printable ASCII, and the backslash, written as \xHH, so that a
+// word in a failure message can be read and rebuilt byte for byte.
+std::string escaped_bytes(std::string_view text);
 
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, std::string_view content);

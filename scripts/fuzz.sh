@@ -6,7 +6,8 @@
 # /var/tmp; with --merge the inputs that reach new coverage are merged back into
 # fuzz/corpus/TARGET afterwards. Crashing inputs land in build-fuzz/artifacts/. Needs clang and
 # libclang-rt-14-dev (scripts/hardening.sh installs them). Extra libFuzzer options can be given
-# in LUMORA_FUZZ_OPTIONS, for example "-runs=10000000".
+# in LUMORA_FUZZ_OPTIONS, for example "-runs=10000000"; a target's own flags, if it has any, are
+# in fuzz/TARGET.flags.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -39,13 +40,20 @@ if [[ ! -f build-fuzz/build.ninja ]]; then
 fi
 cmake --build build-fuzz -j "${LUMORA_JOBS:-2}" --target "fuzz_$target"
 
+# A target's own flags (fuzz/TARGET.flags, one a line) come first, so the extra options can
+# override them.
+flags=()
+if [[ -f fuzz/$target.flags ]]; then
+  mapfile -t flags < <(grep -v -e '^#' -e '^[[:space:]]*$' "fuzz/$target.flags")
+fi
+
 work=$(mktemp -d -p /var/tmp "lumora-fuzz-$target.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 cp -r "fuzz/corpus/$target/." "$work/"
 mkdir -p build-fuzz/artifacts
 # shellcheck disable=SC2086  # the extra options are meant to split into words
 "build-fuzz/fuzz/fuzz_$target" -max_total_time="$seconds" -print_final_stats=1 \
-    -artifact_prefix="build-fuzz/artifacts/$target-" ${LUMORA_FUZZ_OPTIONS:-} "$work"
+    -artifact_prefix="build-fuzz/artifacts/$target-" "${flags[@]}" ${LUMORA_FUZZ_OPTIONS:-} "$work"
 
 if [[ $merge == 1 ]]; then
   "build-fuzz/fuzz/fuzz_$target" -merge=1 "fuzz/corpus/$target" "$work"

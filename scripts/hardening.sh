@@ -75,8 +75,12 @@ for target in "${targets[@]}"; do
   corpus="$scratch/corpus-$target"
   cp -r "fuzz/corpus/$target" "$corpus"
   log="build-fuzz/artifacts/$target.log"
+  flags=()  # the target's own libFuzzer flags, one a line, as scripts/fuzz.sh gives them
+  if [[ -f fuzz/$target.flags ]]; then
+    mapfile -t flags < <(grep -v -e '^#' -e '^[[:space:]]*$' "fuzz/$target.flags")
+  fi
   if ! "build-fuzz/fuzz/fuzz_$target" -max_total_time="$fuzz_seconds" -print_final_stats=1 \
-       -artifact_prefix="build-fuzz/artifacts/$target-" "$corpus" > "$log" 2>&1; then
+       -artifact_prefix="build-fuzz/artifacts/$target-" "${flags[@]}" "$corpus" > "$log" 2>&1; then
     tail -n 80 "$log"
     echo "hardening: fuzz target $target found a fault (input and $log under build-fuzz/artifacts/)" >&2
     exit 1
