@@ -206,7 +206,7 @@ void BM_ParseModelLine(benchmark::State& state) {
     state.SkipWithError("the model line parsed to the wrong name");
   }
   lumora::free_adv_models();
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(text.size()));
 }
 BENCHMARK(BM_ParseModelLine);
 
@@ -224,7 +224,7 @@ void BM_ScanDeviceLine(benchmark::State& state) {
     benchmark::DoNotOptimize(entry);
   }
   if (std::strcmp(entry.name, "office-4242") != 0) state.SkipWithError("the device line scanned wrong");
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(text.size()));
 }
 BENCHMARK(BM_ScanDeviceLine);
 

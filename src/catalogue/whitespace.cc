@@ -10,7 +10,7 @@ namespace {
 constexpr std::array<unsigned char, 256> make_kept() {
   std::array<unsigned char, 256> kept{};
   for (auto& k : kept) k = 1;
-  for (const unsigned char c : {' ', '\t', '\n', '\r', '\f'}) kept[c] = 0;
+  for (const char c : {' ', '\t', '\n', '\r', '\f'}) kept[static_cast<unsigned char>(c)] = 0;
   return kept;
 }
 constexpr std::array<unsigned char, 256> kKept = make_kept();

@@ -14,7 +14,9 @@ enum ByteClass : unsigned char { kEnd = 0, kSpace = 1, kOther = 2, kDigit = 3, k
 constexpr std::array<unsigned char, 256> make_classes() {
   std::array<unsigned char, 256> classes{};
   for (unsigned c = 1; c < 256; ++c) classes[c] = kOther;
-  for (const unsigned char c : {' ', '\t', '\n', '\v', '\f', '\r'}) classes[c] = kSpace;
+  for (const char c : {' ', '\t', '\n', '\v', '\f', '\r'}) {
+    classes[static_cast<unsigned char>(c)] = kSpace;
+  }
   for (unsigned c = '0'; c <= '9'; ++c) classes[c] = kDigit;
   for (unsigned c = 'a'; c <= 'f'; ++c) classes[c] = kHexLetter;
   for (unsigned c = 'A'; c <= 'F'; ++c) classes[c] = kHexLetter;
