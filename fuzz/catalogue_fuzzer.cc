@@ -21,7 +21,7 @@ using lumora::fuzz::fail;
 
 namespace {
 
-lumora::fuzz::MemFile* input_file = nullptr;
+std::unique_ptr<lumora::fuzz::MemFile> input_file;
 std::string models_dir;
 
 bool terminated(const char* text, std::size_t size) { return ::strnlen(text, size) < size; }
@@ -29,7 +29,7 @@ bool terminated(const char* text, std::size_t size) { return ::strnlen(text, siz
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  input_file = new lumora::fuzz::MemFile();
+  input_file = std::make_unique<lumora::fuzz::MemFile>();
   models_dir = lumora::fuzz::scratch_dir() + "/models";
   if (::mkdir(models_dir.c_str(), 0700) != 0) fail("cannot make the models directory");
   // A catalogue entry, a hidden one and a non-catalogue name, all the same input.
