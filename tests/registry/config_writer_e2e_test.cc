@@ -163,6 +163,36 @@ TEST_F(ConfigWriterTest, AMissingDirectoryIsReportedAndNothingIsMade) {
   EXPECT_TRUE(sandbox_->tmp_entries().empty());
 }
 
+// Every writer makes its pending file only under the lock, so one found by a run that holds
+// the lock was left by a killed run: every writer clears them, and nothing else. Scratch
+// files under /tmp cannot be told from those of a live run, and stay.
+TEST_F(ConfigWriterTest, EveryWriterClearsThePendingFilesOfKilledRuns) {
+  const std::vector<std::vector<std::string>> writers = {
+      {"-a", "name=new", "model=M", "ip=10.0.0.9"}, {"-a", "name=dev1", "model=M", "ip=10.0.0.9"},
+      {"-r", "dev1"}, {"-LI"}, {"-LO"}, {"-s:x"}, {"-l:x"}};
+  const std::vector<std::string> stale = {".lumoraconf-new.AbC123", ".lumoraconf-new.zz09YY"};
+  const std::vector<std::string> kept = {".lumoraconf-new.AbC12", "notes.lumoraconf-new.AbC123"};
+  for (const auto& args : writers) {
+    write_config(sample_config());
+    sandbox_->write_file(std::string(kDir) + "/x.lumoraconf", sample_config());
+    for (const auto& name : stale) sandbox_->write_file(std::string(kDir) + "/" + name, sample_config());
+    for (const auto& name : kept) sandbox_->write_file(std::string(kDir) + "/" + name, "mine\n");
+    sandbox_->write_file("/tmp/lumsane_tempfile5_Live01", "another run's scratch file\n");
+    const RunResult result = run(args);
+    EXPECT_EQ(result.out, args[1] == "name=dev1" ? "\"dev1\" is already registered.\n" : "")
+        << args[0];
+    std::vector<std::string> left;
+    for (const auto& entry : std::filesystem::directory_iterator(sandbox_->host_path(kDir))) {
+      left.push_back(entry.path().filename().string());
+    }
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{".lumoraconf-new.AbC12", "lumsanenetdevice.cfg",
+                                              "notes.lumoraconf-new.AbC123", "x.lumoraconf"}))
+        << args[0] << " " << args.back();
+    EXPECT_EQ(sandbox_->tmp_entries(), std::vector<std::string>{"lumsane_tempfile5_Live01"});
+  }
+}
+
 TEST_F(ConfigWriterTest, ConcurrentRemovesAndLogSwitchesLoseNothing) {
   std::string original;
   for (int i = 0; i < 16; ++i) original += device("dev" + std::to_string(i));
