@@ -193,6 +193,43 @@ TEST_F(ConfigWriterTest, EveryWriterClearsThePendingFilesOfKilledRuns) {
   }
 }
 
+// What each writer prints when the configuration directory is read-only and when the
+// configuration file is a link to nowhere, as the README and the man page list it.
+TEST_F(ConfigWriterTest, AReadOnlyDirectoryAndADanglingLinkGiveTheDocumentedMessages) {
+  const std::string label = std::string(kDir) + "/x.lumoraconf";
+  const std::vector<std::pair<std::vector<std::string>, std::string>> writers = {
+      {{"-a", "name=new", "model=M", "ip=10.0.0.9"}, kCannotWrite},
+      {{"-a", "name=bad.name", "model=M", "ip=10.0.0.9"}, "Invalid name\n"},
+      {{"-r", "dev1"}, kCannotWrite},
+      {{"-LI"}, kCannotWrite},
+      {{"-LO"}, kCannotWrite},
+      {{"-s:y"}, "Invalid parameter\n"},
+      {{"-l:x"}, "Invalid parameter\n"}};
+  for (const auto& [args, printed] : writers) {
+    write_config(sample_config());
+    sandbox_->write_file(label, device("saved"));
+    RunOptions read_only;
+    read_only.prelude = std::string("mount --bind ") + kDir + " " + kDir + " && mount -o remount,bind,ro " + kDir;
+    RunResult result = run(args, read_only);
+    EXPECT_EQ(result.out, printed) << "read-only: " << args[0];
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(config(), sample_config());
+    EXPECT_EQ(sandbox_->read_file(label), device("saved"));
+    EXPECT_FALSE(sandbox_->exists(std::string(kDir) + "/y.lumoraconf"));
+
+    std::filesystem::remove(sandbox_->host_path(kConfigPath));
+    std::filesystem::create_symlink("nowhere.cfg", sandbox_->host_path(kConfigPath));
+    result = run(args);
+    EXPECT_EQ(result.out, printed) << "dangling link: " << args[0];
+    EXPECT_EQ(result.err, "");
+    EXPECT_TRUE(std::filesystem::is_symlink(sandbox_->host_path(kConfigPath)));
+    EXPECT_FALSE(sandbox_->exists(std::string(kDir) + "/nowhere.cfg"));
+    EXPECT_EQ(sandbox_->read_file(label), device("saved"));
+    std::filesystem::remove(sandbox_->host_path(kConfigPath));
+  }
+  EXPECT_TRUE(sandbox_->tmp_entries().empty());
+}
+
 TEST_F(ConfigWriterTest, ConcurrentRemovesAndLogSwitchesLoseNothing) {
   std::string original;
   for (int i = 0; i < 16; ++i) original += device("dev" + std::to_string(i));

@@ -28,9 +28,9 @@ constexpr char kDir[] = "/etc/opt/kelvane/scanner/lumora";
 constexpr char kLabel[] = "/etc/opt/kelvane/scanner/lumora/saved.lumoraconf";
 
 std::string device(int number, bool by_name) {
-  char name[8];
-  std::snprintf(name, sizeof name, "dev%03d", number);
-  return std::string("DEVICE=") + name + " , \"LX-500\" , 0x2e5a:0x10" + std::to_string(number % 7) +
+  const std::string digits = std::to_string(number);
+  const std::string name = "dev" + std::string(digits.size() < 3 ? 3 - digits.size() : 0, '0') + digits;
+  return "DEVICE=" + name + " , \"LX-500\" , 0x2e5a:0x10" + std::to_string(number % 7) +
          (by_name ? " , NODENAME=LQX_" + std::to_string(number) : " , IP-ADDRESS=10.0." +
                                                                      std::to_string(number / 250) + "." +
                                                                      std::to_string(number % 250)) +
