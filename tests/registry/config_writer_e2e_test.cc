@@ -179,8 +179,8 @@ TEST_F(ConfigWriterTest, EveryWriterClearsThePendingFilesOfKilledRuns) {
     for (const auto& name : kept) sandbox_->write_file(std::string(kDir) + "/" + name, "mine\n");
     sandbox_->write_file("/tmp/lumsane_tempfile5_Live01", "another run's scratch file\n");
     const RunResult result = run(args);
-    EXPECT_EQ(result.out, args[1] == "name=dev1" ? "\"dev1\" is already registered.\n" : "")
-        << args[0];
+    const bool registered = args.size() > 1 && args[1] == "name=dev1";
+    EXPECT_EQ(result.out, registered ? "\"dev1\" is already registered.\n" : "") << args[0];
     std::vector<std::string> left;
     for (const auto& entry : std::filesystem::directory_iterator(sandbox_->host_path(kDir))) {
       left.push_back(entry.path().filename().string());
