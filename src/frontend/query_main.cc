@@ -17,13 +17,15 @@ constexpr int kExitUsage = 2;
 constexpr char kUsage[] =
     "Usage: lumoraconf-query [-z] models\n"
     "       lumoraconf-query devices\n"
+    "       lumoraconf-query [-z] names\n"
     "       lumoraconf-query [-z] labels\n"
     "       lumoraconf-query log\n"
     "  models   model names the catalogue knows, one a line, without their quotes\n"
     "  devices  registered devices, one JSON object a line\n"
+    "  names    names of the registered devices, one a line\n"
     "  labels   labels of the saved copies, one a line\n"
     "  log      log settings of the backend, a JSON object or null\n"
-    "  -z       end each model name or label with a NUL byte instead of a line feed\n";
+    "  -z       end each model name, device name or label with a NUL byte, not a line feed\n";
 
 int usage_error(const char* what) {
   std::fprintf(stderr, "lumoraconf-query: %s\n%s", what, kUsage);
@@ -63,10 +65,12 @@ int main(int argc, char** argv) {
   bool answered = false;
   if (command == "models") {
     answered = lumora::query_models(sources, terminator, answer, error);
+  } else if (command == "names") {
+    answered = lumora::query_names(sources, terminator, answer, error);
   } else if (command == "labels") {
     answered = lumora::query_labels(sources, terminator, answer, error);
   } else if (terminator == '\0' && (command == "devices" || command == "log")) {
-    return usage_error("-z applies to models and labels only");
+    return usage_error("-z applies to models, names and labels only");
   } else if (command == "devices") {
     answered = lumora::query_devices(sources, answer, error);
   } else if (command == "log") {

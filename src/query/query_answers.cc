@@ -107,6 +107,20 @@ bool query_devices(const QuerySources& sources, std::string& out, std::string& e
   return true;
 }
 
+bool query_names(const QuerySources& sources, char terminator, std::string& out,
+                 std::string& error) {
+  const LoadedDevices devices;
+  if (!load_devices(sources.config_file, error)) return false;
+  std::unordered_set<std::string_view> seen;
+  for (const DeviceEntry* entry = first_net_device(); entry != nullptr; entry = entry->next) {
+    const std::string_view name = field_text(entry->name);
+    if (name.empty() || !seen.insert(name).second) continue;
+    out.append(name);
+    out += terminator;
+  }
+  return true;
+}
+
 bool query_labels(const QuerySources& sources, char terminator, std::string& out,
                   std::string& error) {
   switch (probe_input(sources.config_dir, InputKind::kDirectory, error)) {

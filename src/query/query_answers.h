@@ -31,6 +31,11 @@ bool query_models(const QuerySources& sources, char terminator, std::string& out
 // line did not supply as ""), then a line feed.
 bool query_devices(const QuerySources& sources, std::string& out, std::string& error);
 
+// The names of the registered devices, the ones "-r NAME" removes: every non-empty name field
+// in file order, each once, each followed by terminator. A name holds no white space.
+bool query_names(const QuerySources& sources, char terminator, std::string& out,
+                 std::string& error);
+
 // The labels of the saved copies (LABEL.lumoraconf regular files of the configuration
 // directory, a link to one included), sorted bytewise, each followed by terminator. With a
 // line feed as terminator a label holding a line feed is left out: it cannot be told apart.

@@ -46,6 +46,11 @@ class QueryAnswersTest : public ::testing::Test {
   std::string devices() {
     return answer([&](std::string& out, std::string& error) { return query_devices(sources_, out, error); });
   }
+  std::string names(char terminator = '\n') {
+    return answer([&](std::string& out, std::string& error) {
+      return query_names(sources_, terminator, out, error);
+    });
+  }
   std::string labels(char terminator = '\n') {
     return answer([&](std::string& out, std::string& error) {
       return query_labels(sources_, terminator, out, error);
@@ -163,6 +168,23 @@ TEST_F(QueryAnswersTest, EachAnswerReadsTheFileAfresh) {
   const std::string second = devices();
   EXPECT_EQ(second.find("\"name\":\"b\""), 1U) << second;
   EXPECT_EQ(second.find("\"name\":\"a\""), std::string::npos) << second;
+}
+
+TEST_F(QueryAnswersTest, NamesAreTheNonEmptyNamesInFileOrderEachOnce) {
+  EXPECT_EQ(names(), "");
+  dir_.write("lumsanenetdevice.cfg",
+             "DEVICE=office , \"M\" , Unknown , IP-ADDRESS=1.2.3.4 \n"
+             "DEVICE=noaddr , \"M\" , Unknown \n"
+             " DEVICE=indented , \"M\" , Unknown , IP-ADDRESS=1.2.3.5 \n"
+             "DEVICE=\"MODEL-X\" , \"MODEL-X\" , Unknown , NODENAME=n \n"
+             "DEVICE=office , \"M\" , Unknown , IP-ADDRESS=1.2.3.6 \n"
+             "DEVICE=caf\xe9*?[ , \"M\" , Unknown , IP-ADDRESS=1.2.3.7 \r\n"
+             "DEVICE=last , \"M\" , Unknown , NODENAME=n1");
+  EXPECT_EQ(names(), "office\n\"MODEL-X\"\ncaf\xe9*?[\nlast\n");
+  EXPECT_EQ(names('\0'), "office\0\"MODEL-X\"\0caf\xe9*?[\0last\0"s);
+  ASSERT_EQ(::unlink(config_file_.c_str()), 0);
+  ASSERT_EQ(::mkdir(config_file_.c_str(), 0755), 0);
+  EXPECT_EQ(names(), "error: " + config_file_ + ": Is a directory");
 }
 
 // --- labels -------------------------------------------------------------------------------------

@@ -152,7 +152,7 @@ TEST_F(QueryTest, AMachineWithoutConfigurationHasNothingRegistered) {
 
 TEST_F(QueryTest, MisuseIsStatusTwoWithTheUsage) {
   const std::vector<std::vector<std::string>> cases = {
-      {}, {"bogus"}, {"devices", "extra"}, {"-z", "devices"}, {"-z", "log"}, {"-z"}, {"--models"}};
+      {}, {"bogus"}, {"devices", "extra"}, {"names", "x"}, {"-z", "devices"}, {"-z", "log"}, {"-z"}, {"--models"}};
   for (const auto& args : cases) {
     const RunResult result = query(args);
     EXPECT_EQ(result.status, 2) << ::testing::PrintToString(args);
