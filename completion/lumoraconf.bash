@@ -13,9 +13,9 @@ _lumoraconf_query()
     command lumoraconf-query "$@" 2>/dev/null
 }
 
-# Removes the shell quoting from the word being typed (backslashes, '...' and "..." parts, an
-# $'...' and an unclosed quote included) into the variable REPLY, without evaluating anything in it: the
-# word may hold $(...) or backquotes. Works on bytes, whatever the locale.
+# Removes the shell quoting from the word being typed (backslashes, '...', "..." and $'...'
+# parts, an unclosed quote included) into the variable REPLY, without evaluating anything in
+# it: the word may hold $(...) or backquotes. Works on bytes, whatever the locale.
 _lumoraconf_dequote()
 {
     local LC_ALL=C

@@ -299,6 +299,9 @@ printf '%s\n' \
     $'DEVICE=caf\xe9 , "M" , Unknown , IP-ADDRESS=1.2.3.4 ' >"$config_file"
 expect_shell_word "lumoraconf -r \\\$" '$(touch${IFS}'"$sandbox"'/pwned)'
 expect_shell_word "lumoraconf -r sem" 'semi;colon'
+# A hostile name already on the line is skipped, not run.
+expect "lumoraconf -r $(printf %q '$(touch${IFS}'"$sandbox"'/pwned)') semi" 'semi\;colon'
+expect "lumoraconf -r $(printf %q '$(touch${IFS}'"$sandbox"'/pwned)') \\\$"
 expect_shell_word "lumoraconf -r it" "it's"
 expect_shell_word "lumoraconf -r \"it'" "it's"
 expect_shell_word "lumoraconf -r gl" 'glob*?[a]'
