@@ -2,6 +2,8 @@
 // reading what lumoraconf wrote, and changing nothing.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -120,6 +122,38 @@ TEST_F(QueryTest, ReadsWithoutChangingAnythingOrRunningAnything) {
   EXPECT_EQ(config(), content);
   EXPECT_TRUE(sandbox_->tmp_entries().empty());
   EXPECT_TRUE(sandbox_->all_calls().empty());
+}
+
+// Inside the namespace the system shell is replaced by a spy that notes each call and then
+// runs a copy of the real shell. lumoraconf's pipelines show up in its notes; the companion's
+// answers must not.
+TEST_F(QueryTest, RunsNoShell) {
+  namespace fs = std::filesystem;
+  const std::string real_shell = sandbox_->root() + "/fakebin/real-sh";
+  const std::string spy = sandbox_->root() + "/fakebin/sh-spy";
+  const std::string notes = sandbox_->root() + "/record/sh.calls";
+  fs::copy_file(fs::canonical("/bin/sh"), real_shell);
+  {
+    std::ofstream script(spy);
+    script << "#!" << real_shell << "\necho \"sh $*\" >> " << notes << "\nexec " << real_shell
+           << " \"$@\"\n";
+  }
+  fs::permissions(spy, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                           fs::perms::others_read | fs::perms::others_exec);
+  write_catalogue();
+  write_config("DEVICE=a , \"M\" , Unknown , IP-ADDRESS=10.0.0.1 \n");
+  RunOptions options;
+  options.binary = LUMORA_QUERY_BINARY;
+  // /bin/sh may be a link; the mount covers what it names, which the copy above stands in for.
+  options.prelude = "mount --bind " + spy + " /bin/sh";
+  for (const char* command : {"models", "devices", "names", "labels", "log"}) {
+    EXPECT_EQ(run({command}, options).status, 0) << command;
+  }
+  EXPECT_FALSE(fs::exists(notes));
+  options.binary = nullptr;
+  EXPECT_EQ(run({"-LI"}, options).out, "");
+  EXPECT_TRUE(fs::exists(notes));
+  EXPECT_EQ(config(), "log=/tmp/lum_sane.log , 1 , w\nDEVICE=a , \"M\" , Unknown , IP-ADDRESS=10.0.0.1 \n");
 }
 
 TEST_F(QueryTest, AnInputThatCannotBeReadFailsWithAMessage) {
