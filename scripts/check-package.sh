@@ -36,6 +36,8 @@ expect_entry() {  # PATH MODE
   fi
 }
 expect_entry ./usr/bin/lumoraconf -rwxr-xr-x
+expect_entry ./usr/bin/lumoraconf-query -rwxr-xr-x
+expect_entry ./usr/share/man/man1/lumoraconf-query.1.gz -rw-r--r--
 expect_entry ./usr/share/bash-completion/completions/lumoraconf -rw-r--r--
 expect_entry ./etc/opt/kelvane/scanner/lumora/ drwxr-xr-x
 manpage=
@@ -52,6 +54,7 @@ while read -r path; do
   case $path in
     ./ | ./usr/ | ./usr/bin/ | ./usr/bin/lumoraconf | ./usr/share/ | ./usr/share/man/ | \
     ./usr/share/man/man8/ | ./usr/share/man/man8/lumoraconf.8* | ./usr/share/bash-completion/ | \
+    ./usr/bin/lumoraconf-query | ./usr/share/man/man1/ | ./usr/share/man/man1/lumoraconf-query.1.gz | \
     ./usr/share/bash-completion/completions/ | ./usr/share/bash-completion/completions/lumoraconf | \
     ./etc/ | ./etc/opt/ | ./etc/opt/kelvane/ | ./etc/opt/kelvane/scanner/ | \
     ./etc/opt/kelvane/scanner/lumora/) ;;
@@ -76,6 +79,10 @@ if [[ -n $manpage ]]; then
 fi
 cmp -s "$unpacked/usr/bin/lumoraconf" "$build/lumoraconf" ||
   fail "the packaged binary differs from $build/lumoraconf"
+cmp -s "$unpacked/usr/bin/lumoraconf-query" "$build/lumoraconf-query" ||
+  fail "the packaged binary differs from $build/lumoraconf-query"
+gzip -dc "$unpacked/usr/share/man/man1/lumoraconf-query.1.gz" | cmp -s - "$root/doc/lumoraconf-query.1" ||
+  fail "the packaged man page differs from doc/lumoraconf-query.1"
 
 # --- control fields ---------------------------------------------------------------------------
 field() { dpkg-deb -f "$deb" "$1"; }

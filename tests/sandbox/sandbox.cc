@@ -167,10 +167,11 @@ struct Child {
 
 Child start_tool(const Sandbox& sandbox, const std::vector<std::string>& args,
                  const RunOptions& options) {
-  const int binary = ::open(LUMORA_TOOL_BINARY, O_RDONLY | O_CLOEXEC);
-  if (binary < 0) throw std::runtime_error(std::string("cannot open ") + LUMORA_TOOL_BINARY);
+  const char* program = options.binary != nullptr ? options.binary : LUMORA_TOOL_BINARY;
+  const int binary = ::open(program, O_RDONLY | O_CLOEXEC);
+  if (binary < 0) throw std::runtime_error(std::string("cannot open ") + program);
   Pipe out, err;
-  std::vector<std::string> argv_text = {"lumoraconf"};
+  std::vector<std::string> argv_text = {fs::path(program).filename().string()};
   argv_text.insert(argv_text.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (auto& word : argv_text) argv.push_back(word.data());

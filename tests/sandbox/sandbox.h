@@ -30,6 +30,8 @@ struct RunOptions {
   std::chrono::milliseconds timeout{std::chrono::seconds(60)};
   // Directory the tool starts in (inside the namespace).
   std::string working_dir = "/";
+  // The program to run instead of lumoraconf (for example LUMORA_QUERY_BINARY); null: lumoraconf.
+  const char* binary = nullptr;
 };
 
 class Sandbox {
