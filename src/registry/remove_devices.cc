@@ -119,12 +119,23 @@ std::int32_t remove_net_devices(int argc, char** argv) {
     return 0;
   }
   const std::span<const char* const> names(argv + 2, static_cast<std::size_t>(argc - 2));
-  // Names that cannot be put into the command are passed over; when none is left, or all of
-  // them together would not fit one command, nothing is rewritten.
-  rewrite_file(lock, kConfigFile, scratch.path(),
-               [&](const char* output, char* command, std::size_t size) {
-                 return format_remove_command(scratch.path(), names, output, command, size);
-               });
+  // Names that cannot be put into the command are passed over; when none is left, nothing is
+  // rewritten. Removable names that together do not fit one command are refused aloud: a
+  // remove of only some of them would break the all-or-nothing promise, and silence would
+  // tell the caller they were all removed.
+  bool overlong = false;
+  const RewriteResult result = rewrite_file(
+      lock, kConfigFile, scratch.path(), [&](const char* output, char* command, std::size_t size) {
+        if (format_remove_command(scratch.path(), names, output, command, size)) return true;
+        for (const char* name : names) {
+          if (format_remove_command(scratch.path(), name, output, command, size)) {
+            overlong = true;
+            break;
+          }
+        }
+        return false;
+      });
+  if (result == RewriteResult::kCommandTooLong && overlong) report_cannot_write(kConfigFile);
   return 0;
 }
 

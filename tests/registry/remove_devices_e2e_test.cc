@@ -73,6 +73,23 @@ TEST_F(RemoveTest, WordsThatCannotBeNamesChangeNothing) {
   EXPECT_EQ(config(), original);
 }
 
+// Names that are each removable but together exceed one shell command (128 KiB) are refused
+// as a whole: the file stays, and the caller is told so.
+TEST_F(RemoveTest, NamesBeyondOneCommandChangeNothingAndSaySo) {
+  const std::string original = device("a") + device("b");
+  write_config(original);
+  std::vector<std::string> args = {"-r", "a"};
+  for (int i = 0; i < 500; ++i) args.push_back(std::to_string(i) + std::string(300, 'n'));
+  const RunResult result = run(args);
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, "Cannot write /etc/opt/kelvane/scanner/lumora//lumsanenetdevice.cfg\n");
+  EXPECT_EQ(config(), original);
+  // The same names less a few fit, and then every one of them goes.
+  args.resize(2 + 200);
+  EXPECT_EQ(run(args).out, "");
+  EXPECT_EQ(config(), "\n" + device("b"));
+}
+
 // The reader takes a line for a device only when it begins with "DEVICE=": a node name or a
 // comment that holds "DEVICE=NAME " further on is not that device, and its line stays whole.
 TEST_F(RemoveTest, LinesThatOnlyHoldTheNameFurtherOnStayWhole) {
