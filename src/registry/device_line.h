@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 #include "registry/device_entry.h"
 
@@ -18,7 +19,7 @@ inline constexpr std::size_t kDeviceLineBufferSize = 296;
 // new end and a comma standing there stays as it is. line must have room for six more bytes.
 void widen_commas(char* line);
 
-enum class DeviceLineKind { kSkipped, kLog, kDevice };
+enum class DeviceLineKind : std::uint8_t { kSkipped, kLog, kDevice };
 
 DeviceLineKind classify_device_line(const char* line);
 
