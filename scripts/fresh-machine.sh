@@ -17,7 +17,7 @@
 # Usage: scripts/fresh-machine.sh SUITE        (as root, on Debian, from anywhere)
 #   LUMORA_KEEP_ROOTS=1        keep the roots under /var/tmp when a stage fails
 #   LUMORA_APT_CACHE=DIR       the .deb cache shared by the roots and by later runs
-#                              (default /var/tmp/lumora-apt-cache)
+#                              (default /var/tmp/lumora-apt-cache/SUITE)
 #   LUMORA_MIRROR=URL          Debian mirror (default http://deb.debian.org/debian)
 #   LUMORA_FRESH_HARDENING=0|1 run scripts/hardening.sh in root A (default: 1 on trixie only)
 #   LUMORA_FRESH_FUZZ_SECONDS  seconds per fuzz target there (default 15)
@@ -38,7 +38,7 @@ esac
 tree=$(cd "$(dirname "$0")/.." && pwd)
 readme=$tree/README.md
 mirror=${LUMORA_MIRROR:-http://deb.debian.org/debian}
-cache=${LUMORA_APT_CACHE:-/var/tmp/lumora-apt-cache}
+cache=${LUMORA_APT_CACHE:-/var/tmp/lumora-apt-cache/$suite}
 keep=${LUMORA_KEEP_ROOTS:-}
 if [[ -n ${LUMORA_FRESH_HARDENING:-} ]]; then
   hardening=$LUMORA_FRESH_HARDENING
