@@ -85,11 +85,14 @@ fi
 strip -o "$unpacked/stripped" "$build/lumoraconf"
 cmp -s "$unpacked/usr/bin/lumoraconf" "$unpacked/stripped" ||
   fail "the packaged binary is not $build/lumoraconf stripped"
-readelf -S "$unpacked/usr/bin/lumoraconf" | grep -q '\.symtab' && fail "the packaged binary has a symbol table"
+# (readelf's output is taken whole first: grep -q would stop reading early, and pipefail would
+# count readelf's broken pipe as a failure.)
+elf() { readelf "$@" "$unpacked/usr/bin/lumoraconf"; }
+grep -q '\.symtab' <<<"$(elf -S -W)" && fail "the packaged binary has a symbol table"
 # Debian's hardening: relocations bound at start-up, fortified libc calls.
-readelf -d "$unpacked/usr/bin/lumoraconf" | grep -q 'FLAGS.*BIND_NOW' || fail "the binary is not linked with -z now"
-readelf -l "$unpacked/usr/bin/lumoraconf" | grep -q GNU_RELRO || fail "the binary is not linked with -z relro"
-readelf --dyn-syms -W "$unpacked/usr/bin/lumoraconf" | grep -q '__[a-z_]*_chk@' ||
+grep -q 'FLAGS.*BIND_NOW' <<<"$(elf -d -W)" || fail "the binary is not linked with -z now"
+grep -q GNU_RELRO <<<"$(elf -l -W)" || fail "the binary is not linked with -z relro"
+grep -q '__[a-z_]*_chk@' <<<"$(elf --dyn-syms -W)" ||
   fail "the binary calls no fortified libc function (-D_FORTIFY_SOURCE)"
 cmp -s "$unpacked/usr/share/doc/lumoraconf/copyright" "$root/packaging/copyright" ||
   fail "the packaged copyright differs from packaging/copyright"

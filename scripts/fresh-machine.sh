@@ -215,8 +215,10 @@ in_root "$work/b" /bin/sh -ec "
   DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends lintian >/dev/null
   lintian --version
   cd $project
-  lintian --fail-on error,warning --display-info --show-overrides build-deb/lumoraconf_*.deb
-  echo 'lintian: no error, no warning'"
+  lintian --fail-on error,warning --display-info build-deb/lumoraconf_*.deb
+  echo 'lintian: no error, no warning'
+  # The overridden tags, for the record (lintian counts them as found when shown).
+  lintian --show-overrides --tags dir-or-file-in-etc-opt build-deb/lumoraconf_*.deb || true"
 debs=("$work/b$project"/build-deb/lumoraconf_*.deb)
 if [[ ${#debs[@]} != 1 || ! -f ${debs[0]} ]]; then
   echo "fresh-machine: the package section left no single build-deb/lumoraconf_*.deb" >&2
