@@ -3,8 +3,8 @@
 # trixie) from Debian's archive under /var/tmp, and in copies of it, each a plain chroot whose /
 # is not a mount point:
 #   root A: the Quick start command and the test command exactly as README.md has them (found
-#           by their `<!-- fresh-machine: NAME -->` markers), then, on trixie, the hardening
-#           checks (Debian 12's are CI's own hardening stage);
+#           by their `<!-- fresh-machine: NAME -->` markers), and last, on trixie, the
+#           hardening checks (Debian 12's are CI's own hardening stage);
 #   root B: the README's package section, line by line, and lintian on the package (no error,
 #           no warning);
 #   root C: the package alone installed with apt (the count of packages it pulls in is
@@ -161,7 +161,9 @@ fi
 # --- the pristine root -------------------------------------------------------------------------
 begin_stage "debootstrap --variant=minbase"
 mkdir -p "$cache/partial"
-debootstrap --variant=minbase --cache-dir="$cache" "$suite" "$work/pristine" "$mirror"
+# In a mount namespace of its own, so the /proc and /sys it mounts into the root go with it.
+unshare --mount --propagation private -- \
+  debootstrap --variant=minbase --cache-dir="$cache" "$suite" "$work/pristine" "$mirror"
 # A chroot has no init: package scripts must not start daemons in it (the usual policy of
 # chroots and package builders; they would outlive the stage).
 printf '#!/bin/sh\nexit 101\n' >"$work/pristine/usr/sbin/policy-rc.d"
@@ -188,16 +190,6 @@ end_stage
 
 begin_stage "root A: test line (README)"
 in_root "$work/a" /bin/sh -xc "cd $project && $test_line"
-end_stage
-
-if [[ $hardening == 1 ]]; then
-  begin_stage "root A: scripts/hardening.sh (fuzz ${fuzz_seconds}s)"
-  in_root "$work/a" /bin/sh -xc \
-    "cd $project && LUMORA_FUZZ_SECONDS=$fuzz_seconds bash scripts/hardening.sh"
-  end_stage
-fi
-begin_stage "root A: remove"
-rm -rf --one-file-system -- "${work:?}/a"
 end_stage
 
 # --- root B: the package section and lintian ---------------------------------------------------
@@ -247,6 +239,14 @@ in_root "$work/c" /bin/sh -ec "
 pulled=$(sed -n 's/^\([0-9]*\) upgraded, \([0-9]*\) newly installed.*/\2/p' "$work/install.log" | head -n 1)
 echo "fresh-machine $suite: apt-get install ./lumoraconf_*.deb on a fresh root installs $pulled packages (lumoraconf included)"
 end_stage
+
+# --- root A again: the hardening checks, the longest stage, last ------------------------------
+if [[ $hardening == 1 ]]; then
+  begin_stage "root A: scripts/hardening.sh (fuzz ${fuzz_seconds}s)"
+  in_root "$work/a" /bin/sh -xc \
+    "cd $project && LUMORA_FUZZ_SECONDS=$fuzz_seconds bash scripts/hardening.sh"
+  end_stage
+fi
 
 echo
 echo "=== fresh-machine $suite: all stages passed"
