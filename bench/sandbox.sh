@@ -16,7 +16,8 @@ sandbox_find_build() {
   TIMED=$BUILD_DIR/bench/lumora_timed_run
   FIXTURE=$BUILD_DIR/bench/lumora_make_fixture
   TRIVIAL=$BUILD_DIR/bench/lumora_trivial
-  for program in "$TOOL" "$FLOOR" "$TIMED" "$FIXTURE" "$TRIVIAL"; do
+  PRIVATE_NS=$BUILD_DIR/bench/lumora_bench_private_ns
+  for program in "$TOOL" "$FLOOR" "$TIMED" "$FIXTURE" "$TRIVIAL" "$PRIVATE_NS"; do
     [ -x "$program" ] || { echo "missing $program (configure with -DLUMORA_BUILD_BENCHMARKS=ON)" >&2; exit 2; }
   done
   case $BUILD_DIR in
@@ -37,11 +38,10 @@ sandbox_create() {
   done
 }
 
-# Runs a command inside the namespace, with the fakes first on PATH.
+# Runs a command inside the namespace (root, or a user namespace otherwise; see
+# tests/sandbox/private_mounts.h), with the fakes first on PATH.
 sandbox_run() {
-  user_flag=
-  [ "$(id -u)" -eq 0 ] || user_flag=-r
-  unshare $user_flag -m --propagation private /bin/sh -c '
+  "$PRIVATE_NS" /bin/sh -c '
     root=$1
     shift
     mount --bind "$root/etc_opt" /etc/opt && mount --bind "$root/opt" /opt &&

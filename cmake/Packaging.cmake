@@ -6,23 +6,39 @@
 # moves with CMAKE_INSTALL_PREFIX.
 set(LUMORA_CONFIG_DIR /etc/opt/kelvane/scanner/lumora)
 
-# Man page, gzipped as Debian wants it when gzip is there, else as it stands.
-set(LUMORA_MANPAGE ${CMAKE_SOURCE_DIR}/doc/lumoraconf.8)
+# The man page and the changelog, gzipped as Debian wants them when gzip is there, else as
+# they stand. lumora_install_gzipped(SOURCE DESTINATION NAME) installs SOURCE as NAME(.gz).
 find_program(LUMORA_GZIP gzip)
-if(LUMORA_GZIP)
-  set(LUMORA_MANPAGE_GZ ${CMAKE_BINARY_DIR}/doc/lumoraconf.8.gz)
+function(lumora_install_gzipped source destination name)
+  if(NOT LUMORA_GZIP)
+    install(FILES ${source} DESTINATION ${destination} RENAME ${name})
+    return()
+  endif()
+  set(gzipped ${CMAKE_BINARY_DIR}/gzipped/${name}.gz)
   add_custom_command(
-    OUTPUT ${LUMORA_MANPAGE_GZ}
-    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/doc
-    COMMAND sh -c "\"$0\" -9nc \"$1\" > \"$2\"" ${LUMORA_GZIP} ${LUMORA_MANPAGE} ${LUMORA_MANPAGE_GZ}
-    DEPENDS ${LUMORA_MANPAGE}
-    COMMENT "Compressing the man page"
+    OUTPUT ${gzipped}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/gzipped
+    COMMAND sh -c "\"$0\" -9nc \"$1\" > \"$2\"" ${LUMORA_GZIP} ${source} ${gzipped}
+    DEPENDS ${source}
+    COMMENT "Compressing ${name}"
     VERBATIM)
-  add_custom_target(lumoraconf_manpage ALL DEPENDS ${LUMORA_MANPAGE_GZ})
-  install(FILES ${LUMORA_MANPAGE_GZ} DESTINATION ${CMAKE_INSTALL_MANDIR}/man8)
-else()
-  install(FILES ${LUMORA_MANPAGE} DESTINATION ${CMAKE_INSTALL_MANDIR}/man8)
-endif()
+  add_custom_target(lumoraconf_gzip_${name} ALL DEPENDS ${gzipped})
+  install(FILES ${gzipped} DESTINATION ${destination})
+endfunction()
+
+lumora_install_gzipped(${CMAKE_SOURCE_DIR}/doc/lumoraconf.8 ${CMAKE_INSTALL_MANDIR}/man8 lumoraconf.8)
+# A native package: the changelog is named changelog, and the licence goes in Debian's
+# machine-readable copyright file.
+lumora_install_gzipped(${CMAKE_SOURCE_DIR}/packaging/changelog ${CMAKE_INSTALL_DOCDIR} changelog)
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# lintian reads its overrides only under /usr, so other prefixes (/usr/local) do not get them.
+install(CODE "set(LUMORA_LINTIAN_OVERRIDES \"${CMAKE_SOURCE_DIR}/packaging/lintian-overrides\")")
+install(CODE [[
+  if(CMAKE_INSTALL_PREFIX STREQUAL "/usr")
+    file(INSTALL "${LUMORA_LINTIAN_OVERRIDES}" DESTINATION "${CMAKE_INSTALL_PREFIX}/share/lintian/overrides"
+         RENAME lumoraconf)
+  endif()
+]])
 
 install(FILES ${CMAKE_SOURCE_DIR}/completion/lumoraconf.bash
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
@@ -73,16 +89,28 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${LUMORA_PACKAGE_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION admin)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
-# The tool rewrites its file through /bin/sh pipelines of cat, uniq (coreutils) and sed, and
-# runs cat and ls for the diagnosis. The SANE tools and ping only serve the diagnosis and -p.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "coreutils, sed")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "sane-utils, iputils-ping")
-# The C and C++ runtime libraries come from dpkg-shlibdeps (package dpkg-dev) when it is there.
+set(CPACK_STRIP_FILES ON)
+# The tool rewrites its file through /bin/sh pipelines of cat, uniq and sed and runs cat and ls
+# for the diagnosis; all of them are in essential packages, which a package never names. The
+# ping serves -p and the diagnosis: iputils-ping is small and recommended. The SANE tools serve
+# the diagnosis alone and bring in the SANE library with its daemons (avahi, udev, dbus,
+# ipp-usb), so they are only suggested.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "iputils-ping")
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "sane-utils")
+# The runtime libraries come from dpkg-shlibdeps (package dpkg-dev), which CPack runs only with
+# the `file` utility at hand; without them the package still depends on the C library, and on
+# the C++ one when it is not linked in.
 find_program(LUMORA_DPKG_SHLIBDEPS dpkg-shlibdeps)
-if(LUMORA_DPKG_SHLIBDEPS)
+find_program(LUMORA_FILE file)
+if(LUMORA_DPKG_SHLIBDEPS AND LUMORA_FILE)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 else()
-  message(STATUS "dpkg-shlibdeps not found: the package will not depend on the runtime libraries")
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6")
+  if(NOT LUMORA_STATIC_LIBSTDCXX OR LUMORA_SANITIZE)
+    string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", libstdc++6")
+  endif()
+  message(STATUS "dpkg-shlibdeps or file not found: the package depends on unversioned "
+                 "${CPACK_DEBIAN_PACKAGE_DEPENDS}")
 endif()
 
 include(CPack)

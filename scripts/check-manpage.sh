@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Checks the man page: groff -man -ww -z must succeed without printing anything, mandoc's lint
-# must be clean when mandoc is installed, and the rendered page must document every option
-# word, every file and every message a script may match, exactly as the tool prints them.
+# Checks the man page: groff -man -ww -z, and groff at 80 columns, must succeed without printing
+# anything, mandoc's lint must be clean when mandoc is installed, and the rendered page must
+# document every option word, every file and every message a script may match, exactly as the
+# tool prints them.
 # Usage: scripts/check-manpage.sh [MANPAGE]   (default doc/lumoraconf.8)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -12,6 +13,14 @@ command -v groff >/dev/null || { echo "check-manpage: groff is missing (apt-get 
 
 if ! out=$(groff -man -ww -z "$page" 2>&1) || [[ -n $out ]]; then
   echo "check-manpage: groff -man -ww -z $page reports:" >&2
+  printf '%s\n' "$out" >&2
+  status=1
+fi
+
+# man formats for the terminal, 80 columns being the usual width: no line it cannot adjust or
+# break there either.
+if ! out=$(groff -man -ww -Tutf8 -rLL=80n "$page" 2>&1 >/dev/null) || [[ -n $out ]]; then
+  echo "check-manpage: groff -man -ww -Tutf8 -rLL=80n $page reports:" >&2
   printf '%s\n' "$out" >&2
   status=1
 fi

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Debian package in a configured build directory and checks it: the files it
-# carries (binary, man page, bash completion, configuration directory), that they are the
-# ones of this tree, and its control fields (name, section, Depends, Recommends).
+# carries (stripped binary, man page, bash completion, configuration directory, copyright,
+# changelog, lintian overrides), that they are the ones of this tree, and its control fields
+# (name, section, Depends, Recommends, Suggests).
 # Usage: scripts/check-package.sh BUILD_DIR
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -40,6 +41,9 @@ expect_entry ./usr/bin/lumoraconf-query -rwxr-xr-x
 expect_entry ./usr/share/man/man1/lumoraconf-query.1.gz -rw-r--r--
 expect_entry ./usr/share/bash-completion/completions/lumoraconf -rw-r--r--
 expect_entry ./etc/opt/kelvane/scanner/lumora/ drwxr-xr-x
+expect_entry ./usr/share/doc/lumoraconf/copyright -rw-r--r--
+expect_entry ./usr/share/doc/lumoraconf/changelog.gz -rw-r--r--
+expect_entry ./usr/share/lintian/overrides/lumoraconf -rw-r--r--
 manpage=
 for candidate in ./usr/share/man/man8/lumoraconf.8.gz ./usr/share/man/man8/lumoraconf.8; do
   [[ -n $(entry "$candidate") ]] && manpage=$candidate
@@ -57,7 +61,10 @@ while read -r path; do
     ./usr/bin/lumoraconf-query | ./usr/share/man/man1/ | ./usr/share/man/man1/lumoraconf-query.1.gz | \
     ./usr/share/bash-completion/completions/ | ./usr/share/bash-completion/completions/lumoraconf | \
     ./etc/ | ./etc/opt/ | ./etc/opt/kelvane/ | ./etc/opt/kelvane/scanner/ | \
-    ./etc/opt/kelvane/scanner/lumora/) ;;
+    ./etc/opt/kelvane/scanner/lumora/ | ./usr/share/doc/ | ./usr/share/doc/lumoraconf/ | \
+    ./usr/share/doc/lumoraconf/copyright | ./usr/share/doc/lumoraconf/changelog.gz | \
+    ./usr/share/lintian/ | ./usr/share/lintian/overrides/ | \
+    ./usr/share/lintian/overrides/lumoraconf) ;;
     *) fail "unexpected entry in the package: $path" ;;
   esac
 done < <(awk '{ print $NF }' <<<"$listing")
@@ -77,12 +84,33 @@ if [[ -n $manpage ]]; then
       fail "the packaged man page differs from doc/lumoraconf.8"
   fi
 fi
-cmp -s "$unpacked/usr/bin/lumoraconf" "$build/lumoraconf" ||
-  fail "the packaged binary differs from $build/lumoraconf"
-cmp -s "$unpacked/usr/bin/lumoraconf-query" "$build/lumoraconf-query" ||
-  fail "the packaged binary differs from $build/lumoraconf-query"
+# The package carries the build's binaries stripped (CPACK_STRIP_FILES runs plain strip).
+for program in lumoraconf lumoraconf-query; do
+  strip -o "$unpacked/stripped" "$build/$program"
+  cmp -s "$unpacked/usr/bin/$program" "$unpacked/stripped" ||
+    fail "the packaged binary is not $build/$program stripped"
+  rm -f "$unpacked/stripped"
+done
 gzip -dc "$unpacked/usr/share/man/man1/lumoraconf-query.1.gz" | cmp -s - "$root/doc/lumoraconf-query.1" ||
   fail "the packaged man page differs from doc/lumoraconf-query.1"
+# (readelf's output is taken whole first: grep -q would stop reading early, and pipefail would
+# count readelf's broken pipe as a failure.)
+elf() { readelf "$@" "$unpacked/usr/bin/lumoraconf"; }
+grep -q '\.symtab' <<<"$(elf -S -W)" && fail "the packaged binary has a symbol table"
+# Debian's hardening: relocations bound at start-up, fortified libc calls.
+grep -q 'FLAGS.*BIND_NOW' <<<"$(elf -d -W)" || fail "the binary is not linked with -z now"
+grep -q GNU_RELRO <<<"$(elf -l -W)" || fail "the binary is not linked with -z relro"
+grep -q '__[a-z_]*_chk@' <<<"$(elf --dyn-syms -W)" ||
+  fail "the binary calls no fortified libc function (-D_FORTIFY_SOURCE)"
+cmp -s "$unpacked/usr/share/doc/lumoraconf/copyright" "$root/packaging/copyright" ||
+  fail "the packaged copyright differs from packaging/copyright"
+cmp -s "$unpacked/usr/share/lintian/overrides/lumoraconf" "$root/packaging/lintian-overrides" ||
+  fail "the packaged lintian overrides differ from packaging/lintian-overrides"
+gzip -dc "$unpacked/usr/share/doc/lumoraconf/changelog.gz" | cmp -s - "$root/packaging/changelog" ||
+  fail "the packaged changelog differs from packaging/changelog"
+head -n 1 "$root/packaging/copyright" |
+  grep -qx 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' ||
+  fail "packaging/copyright is not in Debian's machine-readable format"
 
 # --- control fields ---------------------------------------------------------------------------
 field() { dpkg-deb -f "$deb" "$1"; }
@@ -92,17 +120,25 @@ field() { dpkg-deb -f "$deb" "$1"; }
   fail "Architecture is '$(field Architecture)'"
 [[ -n $(field Maintainer) ]] || fail "Maintainer is empty"
 [[ -n $(field Version) ]] || fail "Version is empty"
-[[ $(field Recommends) == "sane-utils, iputils-ping" ]] ||
-  fail "Recommends is '$(field Recommends)', expected 'sane-utils, iputils-ping'"
+changelog_version=$(sed -n '1s/^lumoraconf (\([^)]*\)).*/\1/p' "$root/packaging/changelog")
+[[ $(field Version) == "$changelog_version" ]] ||
+  fail "Version is '$(field Version)', the changelog's latest entry is '$changelog_version'"
+[[ $(field Recommends) == "iputils-ping" ]] ||
+  fail "Recommends is '$(field Recommends)', expected 'iputils-ping'"
+[[ $(field Suggests) == "sane-utils" ]] ||
+  fail "Suggests is '$(field Suggests)', expected 'sane-utils'"
 
 depends=$(field Depends)
 # package names of the Depends field, one a line, without version constraints
 mapfile -t depends_names < <(tr ',|' '\n' <<<"$depends" | sed 's/(.*)//; s/^ *//; s/ *$//' | sed '/^$/d')
 has_dep() { printf '%s\n' "${depends_names[@]}" | grep -qx -- "$1"; }
-for dep in coreutils sed; do
-  has_dep "$dep" || fail "Depends lacks $dep: '$depends'"
+# Essential packages are never named.
+for dep in coreutils sed dash bash grep; do
+  has_dep "$dep" && fail "Depends names the essential package $dep: '$depends'"
 done
-if command -v dpkg-shlibdeps >/dev/null; then
+# The C library always: from dpkg-shlibdeps, or named as such without it.
+has_dep libc6 || fail "Depends lacks libc6: '$depends'"
+if command -v dpkg-shlibdeps >/dev/null && command -v file >/dev/null; then
   # the runtime libraries of the binary; the C++ one only when it is not linked in
   # (LUMORA_STATIC_LIBSTDCXX)
   runtime_deps=(libc6)
@@ -121,5 +157,6 @@ done
 
 echo "check-package: Depends: $depends"
 echo "check-package: Recommends: $(field Recommends)"
+echo "check-package: Suggests: $(field Suggests)"
 ((status == 0)) && echo "check-package: $deb is fine"
 exit "$status"

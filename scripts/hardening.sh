@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Hardening checks, run from the project root as root on Debian 12 (CI runs it after
-# scripts/test-all.sh):
+# Hardening checks, run from the project root as root on Debian 12 or 13 with the clang,
+# clang-tidy and cppcheck each ships (CI runs it after scripts/test-all.sh on Debian 12, and
+# scripts/fresh-machine.sh trixie in a fresh Debian 13 root):
 #   a) the whole test suite, end-to-end tests included, built with AddressSanitizer and
 #      UndefinedBehaviorSanitizer (build-sanitize); any failing or skipped test fails the run;
 #   b) every libFuzzer target built with clang (build-fuzz) and run for a minute over a copy of
@@ -15,7 +16,8 @@ cd "$(dirname "$0")/.."
 jobs=${LUMORA_JOBS:-2}
 fuzz_seconds=${LUMORA_FUZZ_SECONDS:-60}
 
-packages=(clang libclang-rt-14-dev clang-tidy cppcheck cmake ninja-build g++ libgtest-dev
+# Versionless names: each release's default clang, its runtimes and clang-tidy.
+packages=(clang libclang-rt-dev clang-tidy cppcheck cmake ninja-build g++ libgtest-dev
           libgmock-dev sane-utils iputils-ping bash-completion mount)
 apt-get update
 DEBIAN_FRONTEND=noninteractive apt-get install -y "${packages[@]}"
@@ -91,14 +93,23 @@ done
 
 # c) clang-tidy over every product source, with the fuzz build's compile commands (clang).
 begin_stage "clang-tidy"
+clang-tidy --version
 find src -name '*.cc' -print0 | sort -z |
   xargs -0 -n 4 -P "$jobs" clang-tidy -p build-fuzz --quiet 2>&1 | sed '/warnings generated\.$/d'
 end_stage "clang-tidy"
 
 # d) cppcheck.
 begin_stage "cppcheck"
+# cppcheck 2.11 and later stop following branches in long functions unless told to analyse
+# them all (and say so in an information notice, which --error-exitcode counts); 2.10 (Debian
+# 12) always follows them and has no such option.
+cppcheck_level=()
+if cppcheck --help | grep -q -- '--check-level='; then
+  cppcheck_level=(--check-level=exhaustive)
+fi
+cppcheck --version
 cppcheck --enable=warning,performance,portability --error-exitcode=1 --inline-suppr --quiet \
-         --std=c++20 --language=c++ -j "$jobs" -I src -I build-fuzz/generated src/
+         "${cppcheck_level[@]}" --std=c++20 --language=c++ -j "$jobs" -I src -I build-fuzz/generated src/
 end_stage "cppcheck"
 
 echo

@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need, builds, runs the whole test suite (unit,
 # end-to-end and the bash completion), then checks the man page and the Debian package. Fails
-# when a test or a check fails or when any test was skipped. Run as root on Debian 12 from the
-# project root; the README's test line and CI both run exactly this.
+# when a test or a check fails or when any test was skipped. Run as root on Debian 12 or 13
+# from the project root; the README's test line and CI both run exactly this. CPack needs the
+# `file` utility (not on minimal systems) to let dpkg-shlibdeps work out the dependencies.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev sane-utils iputils-ping
-          bash-completion groff-base mandoc dpkg-dev mount ansible-core)
+          bash-completion groff-base mandoc dpkg-dev file mount ansible-core)
 apt-get update
 DEBIAN_FRONTEND=noninteractive apt-get install -y "${packages[@]}"
 

@@ -14,7 +14,7 @@
 namespace lumora {
 
 struct ScanTarget {
-  enum class Kind { kText, kInt, kHex, kChar };
+  enum class Kind : std::uint8_t { kText, kInt, kHex, kChar };
   Kind kind;
   void* place;
   std::size_t size;  // bytes of a text field, terminator included

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 namespace lumora {
 
@@ -18,7 +19,7 @@ struct DeviceEntry {
 };
 
 // Selects one text field of a DeviceEntry; any other value selects nothing.
-enum DeviceField : unsigned {
+enum DeviceField : std::uint8_t {
   kDeviceName = 0,
   kDeviceModel = 1,
   kDeviceIp = 2,

@@ -2,29 +2,31 @@
 # Tests the Ansible collection of contrib/ansible with Debian's ansible-core: plays run with
 # ansible-playbook against the local host, with lumoraconf and lumoraconf-query of the build.
 #
-# Usage: ansible_test.sh SOURCE_DIR BIN_DIR
+# Usage: ansible_test.sh SOURCE_DIR BIN_DIR PRIVATE_NS
 #
-# Runs as root. The script re-runs itself in a private mount namespace where fresh directories
-# under /var/tmp are bind-mounted over /etc/opt, /opt and /tmp, so the plays change files
+# Runs as root. The script re-runs itself through PRIVATE_NS (the lumora_private_ns program of
+# the test build: a private mount namespace, also inside a chroot whose / is not a mount point)
+# where fresh directories under /var/tmp are bind-mounted over /etc/opt, /opt and /tmp, so the plays change files
 # there, never the host's own. Ansible's home, temporary directories and collection path are
 # scratch directories too, and it uses no network.
 # The hostile words below hold $(...) and ${IFS} meant literally, in single quotes.
 # shellcheck disable=SC2016
 set -uo pipefail
 
-source_dir=${1:?usage: ansible_test.sh SOURCE_DIR BIN_DIR}
-bin_dir=${2:?usage: ansible_test.sh SOURCE_DIR BIN_DIR}
+source_dir=${1:?usage: ansible_test.sh SOURCE_DIR BIN_DIR PRIVATE_NS}
+bin_dir=${2:?usage: ansible_test.sh SOURCE_DIR BIN_DIR PRIVATE_NS}
+private_ns=${3:?usage: ansible_test.sh SOURCE_DIR BIN_DIR PRIVATE_NS}
 source_dir=$(realpath "$source_dir")
 bin_dir=$(realpath "$bin_dir")
 
-if [[ ${3-} != --in-namespace ]]; then
+if [[ ${4-} != --in-namespace ]]; then
     [[ $(id -u) == 0 ]] || { echo "ansible_test: must run as root (for the mount namespace)" >&2; exit 1; }
     command -v ansible-playbook >/dev/null || { echo "ansible_test: ansible-playbook missing (apt-get install ansible-core)" >&2; exit 1; }
     for dir in /etc/opt /opt /tmp; do
         [[ -d $dir ]] || { echo "ansible_test: mount point $dir is missing on this host" >&2; exit 1; }
     done
-    command -v unshare >/dev/null || { echo "ansible_test: unshare missing (util-linux)" >&2; exit 1; }
-    exec unshare -m --propagation private bash "$0" "$source_dir" "$bin_dir" --in-namespace
+    [[ -x $private_ns ]] || { echo "ansible_test: $private_ns is not a program" >&2; exit 1; }
+    exec "$private_ns" bash "$0" "$source_dir" "$bin_dir" "$private_ns" --in-namespace
 fi
 
 # --- inside the private mount namespace -------------------------------------------------------

@@ -1,26 +1,28 @@
 #!/usr/bin/env bash
 # Tests the bash completion of lumoraconf in a real bash with bash-completion loaded.
 #
-# Usage: completion_test.sh COMPLETION_FILE
+# Usage: completion_test.sh COMPLETION_FILE PRIVATE_NS
 #
 # Runs as root, with lumoraconf-query on PATH (the completion asks it). The script re-runs
-# itself in a private mount namespace where a fresh directory under /var/tmp is bind-mounted
-# over /etc/opt, so the models, registered names and saved labels it completes come from files
-# it writes there, never from the host's own /etc/opt.
+# itself through PRIVATE_NS (the lumora_private_ns program of the test build: a private mount
+# namespace, also inside a chroot whose / is not a mount point) and there bind-mounts a fresh
+# directory under /var/tmp over /etc/opt, so the models, registered names and saved labels it
+# completes come from files it writes there, never from the host's own /etc/opt.
 # The odd names below hold $(...) and ${IFS} meant literally, in single quotes.
 # shellcheck disable=SC2016
 set -uo pipefail
 
-completion_file=${1:?usage: completion_test.sh COMPLETION_FILE}
+completion_file=${1:?usage: completion_test.sh COMPLETION_FILE PRIVATE_NS}
 completion_file=$(realpath "$completion_file")
+private_ns=${2:?usage: completion_test.sh COMPLETION_FILE PRIVATE_NS}
 bash_completion=/usr/share/bash-completion/bash_completion
 
-if [[ ${2-} != --in-namespace ]]; then
+if [[ ${3-} != --in-namespace ]]; then
     [[ $(id -u) == 0 ]] || { echo "completion_test: must run as root (for the mount namespace)" >&2; exit 1; }
     [[ -f $bash_completion ]] || { echo "completion_test: $bash_completion missing (apt-get install bash-completion)" >&2; exit 1; }
     [[ -d /etc/opt ]] || { echo "completion_test: mount point /etc/opt is missing on this host" >&2; exit 1; }
-    command -v unshare >/dev/null || { echo "completion_test: unshare missing (util-linux)" >&2; exit 1; }
-    exec unshare -m --propagation private bash "$0" "$completion_file" --in-namespace
+    [[ -x $private_ns ]] || { echo "completion_test: $private_ns is not a program" >&2; exit 1; }
+    exec "$private_ns" bash "$0" "$completion_file" "$private_ns" --in-namespace
 fi
 
 # --- inside the private mount namespace -------------------------------------------------------

@@ -1,8 +1,9 @@
 #include "sandbox/sandbox.h"
 
+#include "sandbox/private_mounts.h"
+
 #include <fcntl.h>
 #include <poll.h>
-#include <sched.h>
 #include <sys/prctl.h>
 #include <signal.h>
 #include <sys/mount.h>
@@ -100,27 +101,14 @@ void die(const char* what) {
   _exit(125);
 }
 
-void write_proc(const char* path, const std::string& text) {
-  const int fd = ::open(path, O_WRONLY | O_CLOEXEC);
-  if (fd < 0) die(path);
-  if (::write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size())) die(path);
-  ::close(fd);
-}
-
-// Runs in the child: a private mount namespace (and a user namespace mapping the caller to
-// root when not root), with the sandbox's directories over /etc/opt, /opt and /tmp.
+// Runs in the child: a private mount namespace, with the sandbox's directories over /etc/opt,
+// /opt and /tmp.
 void enter_namespace(const std::string& root) {
-  const uid_t uid = ::geteuid();
-  const gid_t gid = ::getegid();
-  if (uid == 0) {
-    if (::unshare(CLONE_NEWNS) != 0) die("unshare(CLONE_NEWNS)");
-  } else {
-    if (::unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) die("unshare(CLONE_NEWUSER|CLONE_NEWNS)");
-    write_proc("/proc/self/setgroups", "deny");
-    write_proc("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1");
-    write_proc("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1");
+  const std::string error = enter_private_mount_namespace();
+  if (!error.empty()) {
+    write_or_die(2, "sandbox: " + error + "\n");
+    _exit(125);
   }
-  if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) die("make / private");
   const std::pair<std::string, const char*> binds[] = {
       {root + "/etc_opt", "/etc/opt"}, {root + "/opt", "/opt"}, {root + "/tmp", "/tmp"}};
   for (const auto& [from, to] : binds) {
@@ -320,19 +308,33 @@ std::string Sandbox::unavailable_reason() {
         return std::string("mount point ") + dir + " is missing on this host";
       }
     }
+    // The child tries the whole namespace set-up and sends back why it failed, if it did.
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) return std::string("pipe failed");
     const pid_t pid = ::fork();
-    if (pid < 0) return std::string("fork failed");
-    if (pid == 0) {
-      const int flags = ::geteuid() == 0 ? CLONE_NEWNS : (CLONE_NEWUSER | CLONE_NEWNS);
-      _exit(::unshare(flags) == 0 ? 0 : 1);
+    if (pid < 0) {
+      ::close(fds[0]);
+      ::close(fds[1]);
+      return std::string("fork failed");
     }
+    if (pid == 0) {
+      ::close(fds[0]);
+      const std::string error = enter_private_mount_namespace();
+      if (!error.empty()) write_or_die(fds[1], error);
+      _exit(error.empty() ? 0 : 1);
+    }
+    ::close(fds[1]);
+    std::string error;
+    char buffer[512];
+    for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) != 0;) {
+      if (n > 0) error.append(buffer, static_cast<std::size_t>(n));
+      else if (errno != EINTR) break;
+    }
+    ::close(fds[0]);
     int status = 0;
-    ::waitpid(pid, &status, 0);
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
     if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return std::string();
-    return std::string(::geteuid() == 0
-                           ? "unshare(CLONE_NEWNS) is refused on this host"
-                           : "unshare(CLONE_NEWUSER|CLONE_NEWNS) is refused on this host "
-                             "(unprivileged user namespaces disabled?)");
+    return error.empty() ? std::string("the namespace set-up died") : error;
   }();
   return reason;
 }

@@ -1,0 +1,253 @@
+#!/usr/bin/env bash
+# Proves the README on fresh machines: bootstraps a minimal Debian root of SUITE (bookworm or
+# trixie) from Debian's archive under /var/tmp, and in copies of it, each a plain chroot whose /
+# is not a mount point:
+#   root A: the Quick start command and the test command exactly as README.md has them (found
+#           by their `<!-- fresh-machine: NAME -->` markers), and last, on trixie, the
+#           hardening checks (Debian 12's are CI's own hardening stage);
+#   root B: the README's package section, line by line, and lintian on the package (no error,
+#           no warning);
+#   root C: the package alone installed with apt (the count of packages it pulls in is
+#           printed), a registration with it, and apt purge.
+# The tree is a clone of this checkout's HEAD: only committed work is proven. Every stage runs
+# in its own mount and PID namespace, so /proc, /sys, /dev and the shared apt cache mounted into
+# a root vanish with it, and no process outlives it. Any failure fails the script; it prints
+# each stage's time.
+#
+# Usage: scripts/fresh-machine.sh SUITE        (as root, on Debian, from anywhere)
+#   LUMORA_KEEP_ROOTS=1        keep the roots under /var/tmp when a stage fails
+#   LUMORA_APT_CACHE=DIR       the .deb cache shared by the roots and by later runs
+#                              (default /var/tmp/lumora-apt-cache/SUITE)
+#   LUMORA_MIRROR=URL          Debian mirror (default http://deb.debian.org/debian)
+#   LUMORA_FRESH_HARDENING=0|1 run scripts/hardening.sh in root A (default: 1 on trixie only)
+#   LUMORA_FRESH_FUZZ_SECONDS  seconds per fuzz target there (default 15)
+set -euo pipefail
+
+usage() {
+  echo "usage: $0 bookworm|trixie" >&2
+  exit 2
+}
+[[ $# == 1 ]] || usage
+suite=$1
+case $suite in
+  bookworm | trixie) ;;
+  *) usage ;;
+esac
+[[ $(id -u) == 0 ]] || { echo "fresh-machine: must run as root (debootstrap, chroot)" >&2; exit 1; }
+
+tree=$(cd "$(dirname "$0")/.." && pwd)
+readme=$tree/README.md
+mirror=${LUMORA_MIRROR:-http://deb.debian.org/debian}
+cache=${LUMORA_APT_CACHE:-/var/tmp/lumora-apt-cache/$suite}
+keep=${LUMORA_KEEP_ROOTS:-}
+if [[ -n ${LUMORA_FRESH_HARDENING:-} ]]; then
+  hardening=$LUMORA_FRESH_HARDENING
+elif [[ $suite == trixie ]]; then
+  hardening=1
+else
+  hardening=0
+fi
+fuzz_seconds=${LUMORA_FRESH_FUZZ_SECONDS:-15}
+# Where the tree lies in a root: root's home, as a newcomer would clone it.
+project=/root/lumoraconf
+example_line='DEVICE=example , "EXAMPLE-1" , Unknown , IP-ADDRESS=127.0.0.1 '
+
+# --- the README's commands ---------------------------------------------------------------------
+# The fenced block after the marker `<!-- fresh-machine: NAME -->`, which must stand once.
+readme_block() {
+  local marker="<!-- fresh-machine: $1 -->" count block
+  count=$(grep -cxF -- "$marker" "$readme" || true)
+  if [[ $count != 1 ]]; then
+    echo "fresh-machine: README.md has the marker '$marker' $count times, expected once" >&2
+    return 1
+  fi
+  block=$(awk -v m="$marker" '
+    $0 == m { state = 1; next }
+    state == 1 && /^```/ { state = 2; next }
+    state == 1 && NF { exit }
+    state == 2 && /^```/ { exit }
+    state == 2 { print }' "$readme")
+  if [[ -z $block ]]; then
+    echo "fresh-machine: no fenced block right after '$marker' in README.md" >&2
+    return 1
+  fi
+  printf '%s\n' "$block"
+}
+quick_start=$(readme_block quick-start)
+test_line=$(readme_block tests)
+package_section=$(readme_block package)
+
+# --- stages and their times --------------------------------------------------------------------
+work=$(mktemp -d -p /var/tmp "lumora-fresh-$suite.XXXXXX")
+timings=()
+stage=
+stage_start=$SECONDS
+run_start=$SECONDS
+begin_stage() {
+  stage=$1
+  stage_start=$SECONDS
+  echo
+  echo "=== fresh-machine $suite: $stage"
+}
+end_stage() {
+  local took=$((SECONDS - stage_start))
+  timings+=("$(printf '%-44s %5d s' "$stage" "$took")")
+  echo "=== fresh-machine $suite: $stage took ${took}s"
+  stage=
+}
+print_timings() {
+  printf '%s\n' "${timings[@]}"
+  printf '%-44s %5d s\n' "whole run ($suite)" "$((SECONDS - run_start))"
+}
+
+# A root may only be removed once no mount lies under it (each stage's mounts live in its own
+# namespace, so none should); --one-file-system keeps rm on the root's own file system whatever
+# happens.
+remove_roots() {
+  if grep -qF " $work/" /proc/self/mountinfo; then
+    echo "fresh-machine: mounts remain under $work; left in place" >&2
+    return 1
+  fi
+  rm -rf --one-file-system -- "$work"
+}
+finish() {
+  local status=$?
+  if [[ $status != 0 ]]; then
+    [[ -n $stage ]] && echo "fresh-machine $suite: stage '$stage' failed after $((SECONDS - stage_start))s" >&2
+    ((${#timings[@]})) && print_timings >&2
+    if [[ -n $keep ]]; then
+      echo "fresh-machine: roots kept in $work (LUMORA_KEEP_ROOTS)" >&2
+      return
+    fi
+  fi
+  remove_roots || true
+}
+trap finish EXIT
+
+# in_root ROOT COMMAND...: runs COMMAND (with /bin/sh of the root) chrooted into ROOT, in new
+# mount and PID namespaces, with a fresh /proc, the host's /sys and /dev, and the shared apt
+# cache; a clean environment as a root login has it, no standard input. The namespaces end
+# with COMMAND, and every mount and process with them.
+in_root() {
+  local root=$1
+  shift
+  # shellcheck disable=SC2016  # expanded by the inner shell
+  unshare --mount --propagation private --pid --fork -- /bin/bash -euc '
+    root=$1 cache=$2
+    shift 2
+    mount -t proc proc "$root/proc"
+    mount --rbind /sys "$root/sys"
+    mount --rbind /dev "$root/dev"
+    mount --bind "$cache" "$root/var/cache/apt/archives"
+    exec chroot "$root" /usr/bin/env -i HOME=/root LANG=C.UTF-8 TERM=dumb \
+      PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin "$@"
+  ' in_root "$root" "$cache" "$@" </dev/null
+}
+
+# new_root NAME: a copy of the pristine root, with this checkout's HEAD cloned into it.
+new_root() {
+  local root=$work/$1
+  cp -a "$work/pristine" "$root"
+  git clone -q --no-hardlinks "$tree" "$root$project"
+  git -C "$root$project" checkout -q --detach "$head"
+}
+
+head=$(git -C "$tree" rev-parse HEAD)
+echo "fresh-machine $suite: proving $head (committed work only) in $work"
+if ! git -C "$tree" diff --quiet HEAD; then
+  echo "fresh-machine: note: uncommitted changes in $tree are not part of the proof"
+fi
+
+# --- the pristine root -------------------------------------------------------------------------
+begin_stage "debootstrap --variant=minbase"
+mkdir -p "$cache/partial"
+# In a mount namespace of its own, so the /proc and /sys it mounts into the root go with it.
+unshare --mount --propagation private -- \
+  debootstrap --variant=minbase --cache-dir="$cache" "$suite" "$work/pristine" "$mirror"
+# A chroot has no init: package scripts must not start daemons in it (the usual policy of
+# chroots and package builders; they would outlive the stage).
+printf '#!/bin/sh\nexit 101\n' >"$work/pristine/usr/sbin/policy-rc.d"
+chmod 755 "$work/pristine/usr/sbin/policy-rc.d"
+cp /etc/resolv.conf "$work/pristine/etc/resolv.conf"
+end_stage
+
+# --- root A: Quick start, tests, hardening -----------------------------------------------------
+begin_stage "root A: copy and clone"
+new_root a
+if mountpoint -q "$work/a"; then
+  echo "fresh-machine: $work/a is a mount point; the tests must run where / is not one" >&2
+  exit 1
+fi
+end_stage
+
+begin_stage "root A: Quick start (README)"
+in_root "$work/a" /bin/sh -xc "cd $project && $quick_start" | tee "$work/quick-start.log"
+if ! grep -qxF -- "$example_line" "$work/quick-start.log"; then
+  echo "fresh-machine: the Quick start did not print the example device line" >&2
+  exit 1
+fi
+end_stage
+
+begin_stage "root A: test line (README)"
+in_root "$work/a" /bin/sh -xc "cd $project && $test_line"
+end_stage
+
+# --- root B: the package section and lintian ---------------------------------------------------
+begin_stage "root B: copy and clone"
+new_root b
+end_stage
+
+begin_stage "root B: package section (README)"
+in_root "$work/b" /bin/sh -exc "cd $project
+$package_section"
+end_stage
+
+begin_stage "root B: lintian"
+in_root "$work/b" /bin/sh -ec "
+  DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends lintian >/dev/null
+  lintian --version
+  cd $project
+  lintian --fail-on error,warning --display-info build-deb/lumoraconf_*.deb
+  echo 'lintian: no error, no warning'
+  # The overridden tags, for the record (lintian counts them as found when shown).
+  lintian --show-overrides --tags dir-or-file-in-etc-opt build-deb/lumoraconf_*.deb || true"
+debs=("$work/b$project"/build-deb/lumoraconf_*.deb)
+if [[ ${#debs[@]} != 1 || ! -f ${debs[0]} ]]; then
+  echo "fresh-machine: the package section left no single build-deb/lumoraconf_*.deb" >&2
+  exit 1
+fi
+cp "${debs[0]}" "$work/"
+end_stage
+
+# --- root C: the package alone -----------------------------------------------------------------
+begin_stage "root C: apt-get install ./lumoraconf_*.deb"
+rm -rf --one-file-system -- "${work:?}/b"
+cp -a "$work/pristine" "$work/c"
+cp "$work"/lumoraconf_*.deb "$work/c/root/"
+in_root "$work/c" /bin/sh -ec "
+  cd /root
+  apt-get update
+  apt-get install -y ./lumoraconf_*.deb
+  lumoraconf -a name=example model=EXAMPLE-1 ip=127.0.0.1
+  grep -qxF '$example_line' /etc/opt/kelvane/scanner/lumora//lumsanenetdevice.cfg
+  lumoraconf -r example
+  if grep -q example /etc/opt/kelvane/scanner/lumora//lumsanenetdevice.cfg; then exit 1; fi
+  apt-get purge -y lumoraconf
+  if command -v lumoraconf; then exit 1; fi
+  echo 'left in /etc/opt after apt purge:'
+  find /etc/opt" | tee "$work/install.log"
+pulled=$(sed -n 's/^\([0-9]*\) upgraded, \([0-9]*\) newly installed.*/\2/p' "$work/install.log" | head -n 1)
+echo "fresh-machine $suite: apt-get install ./lumoraconf_*.deb on a fresh root installs $pulled packages (lumoraconf included)"
+end_stage
+
+# --- root A again: the hardening checks, the longest stage, last ------------------------------
+if [[ $hardening == 1 ]]; then
+  begin_stage "root A: scripts/hardening.sh (fuzz ${fuzz_seconds}s)"
+  in_root "$work/a" /bin/sh -xc \
+    "cd $project && LUMORA_FUZZ_SECONDS=$fuzz_seconds bash scripts/hardening.sh"
+  end_stage
+fi
+
+echo
+echo "=== fresh-machine $suite: all stages passed"
+print_timings
