@@ -18,7 +18,7 @@ fuzz_seconds=${LUMORA_FUZZ_SECONDS:-60}
 
 # Versionless names: each release's default clang, its runtimes and clang-tidy.
 packages=(clang libclang-rt-dev clang-tidy cppcheck cmake ninja-build g++ libgtest-dev
-          libgmock-dev sane-utils iputils-ping bash-completion mount)
+          libgmock-dev sane-utils iputils-ping bash-completion mount strace)
 apt-get update
 DEBIAN_FRONTEND=noninteractive apt-get install -y "${packages[@]}"
 

@@ -77,6 +77,9 @@ INSTANTIATE_TEST_SUITE_P(
         FileCase{"no_header", "0x1:0x2,1,2,A\n", {}},
         FileCase{"empty_file", "", {}},
         FileCase{"header_behind_a_blank", " [Support Model]\n0x1:0x2,1,2,A\n", {}},
+        // The whole header counts: one byte more or one byte less is another line.
+        FileCase{"header_one_byte_longer", "[Support Models]\n0x1:0x2,1,2,A\n", {}},
+        FileCase{"header_one_byte_short", "[Support Model\n0x1:0x2,1,2,A\n", {}},
         FileCase{"header_with_text_after_it", "[Support Model] of 2024\n0x1:0x2,1,2,A\n",
                  {model("A", 2)}},
         FileCase{"lines_before_the_header", "; notes\n0x1:0x9,1,2,Z\n[Support Model]\n"

@@ -91,6 +91,22 @@ TEST_F(FrontendTest, HandedOverWordsReachTheToolAsOneLiteralArgument) {
   EXPECT_TRUE(sandbox_->tmp_entries().empty());
 }
 
+// The tool's command line is "<tool> <word>", cut at 254 characters: a long word reaches
+// the tool with as many of its bytes as that line holds, and no fewer.
+TEST_F(FrontendTest, AWordOfAFewHundredBytesReachesTheToolCutOnlyByTheCommandLine) {
+  constexpr std::size_t kCommandMax = 254;
+  const std::size_t room = kCommandMax - (sizeof kGnet - 1) - 1;  // the tool and its blank
+  std::string plain;
+  while (plain.size() < 400) plain += "scanner-" + std::to_string(plain.size()) + ".";
+  run({"-a", plain});
+  EXPECT_EQ(sandbox_->calls(kGnet), std::vector<std::string>{"lumora_gnetconfig [" +
+                                                             plain.substr(0, room) + "]"});
+  // A word the shell must see quoted loses its end instead of its closing quote.
+  const std::string spaced = "x " + plain;
+  run({"-a", spaced});
+  EXPECT_EQ(sandbox_->calls(kGnet).back(), "lumora_gnetconfig [" + spaced.substr(0, room - 2) + "]");
+}
+
 TEST_F(FrontendTest, QueryAsksTheSecondTool) {
   sandbox_->install_fake(kCnet, 4, "scanner list\n");
   const RunResult result = run({"-q"});

@@ -110,6 +110,58 @@ TEST_F(ConfigWriterTest, AFailingPipelineLeavesTheFileAsItWas) {
   EXPECT_EQ(left, std::vector<std::string>{"lumsanenetdevice.cfg"});
 }
 
+// The file-system calls a traced run of the tool made on its new file and on the directory
+// (strace -f -y names each descriptor's file), one entry per run of equal calls: "write",
+// "fsync", "rename" for the new file, "fsync directory" for the configuration directory.
+std::vector<std::string> new_file_calls(const std::string& trace) {
+  std::vector<std::string> calls;
+  std::istringstream lines(trace);
+  std::string line;
+  while (std::getline(lines, line)) {
+    const std::size_t open = line.find('(');
+    if (open == std::string::npos) continue;
+    // Each line is "<pid> <call>(<arguments>) = <result>".
+    const std::size_t blank = line.rfind(' ', open);
+    const std::size_t name_start = blank == std::string::npos ? 0 : blank + 1;
+    const std::string call = line.substr(name_start, open - name_start);
+    const bool on_new_file = line.find(".lumoraconf-new.") != std::string::npos;
+    std::string seen;
+    if (call == "write" && on_new_file) seen = "write";
+    if (call == "fsync" && on_new_file) seen = "fsync";
+    if (call == "fsync" && line.find(std::string("<") + kDir + ">") != std::string::npos) {
+      seen = "fsync directory";
+    }
+    if (call.rfind("rename", 0) == 0 && on_new_file) seen = "rename";
+    if (!seen.empty() && (calls.empty() || calls.back() != seen)) calls.push_back(seen);
+  }
+  return calls;
+}
+
+// A crash must find either the old file or the whole new one: the new file's bytes reach the
+// disk before it takes the old one's name, and the new name reaches it before the run ends.
+TEST_F(ConfigWriterTest, EveryRewriteFlushesTheNewFileBeforeRenamingIt) {
+  write_config(sample_config());
+  sandbox_->write_file("/etc/opt/kelvane/scanner/lumora//Lumsane.ini",
+                       "[Support Model]\n0x1:0x2,1,2,\"M\",1,1,,,\n");
+  const std::vector<std::string> expected = {"write", "fsync", "rename", "fsync directory"};
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"-a", "name=office", "model=M", "ip=192.168.1.20"},
+           {"-r", "dev0"},
+           {"-LI"},
+           {"-s:traced"},
+           {"-l:traced"}}) {
+    std::vector<std::string> traced = {"-f", "-y", "-qq", "-o", "/etc/opt/trace",
+                                       "-e", "trace=write,fsync,rename,renameat,renameat2",
+                                       LUMORA_TOOL_BINARY};
+    traced.insert(traced.end(), args.begin(), args.end());
+    RunOptions options;
+    options.binary = "/usr/bin/strace";
+    const RunResult result = run(traced, options);
+    ASSERT_EQ(result.status, 0) << args[0] << ": " << result.err;
+    EXPECT_EQ(new_file_calls(sandbox_->read_file("/etc/opt/trace")), expected) << args[0];
+  }
+}
+
 TEST_F(ConfigWriterTest, PermissionsAndOwnerAreKept) {
   write_config(sample_config());
   const std::string host = sandbox_->host_path(kConfigPath);

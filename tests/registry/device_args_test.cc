@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace lumora {
@@ -43,6 +45,23 @@ TEST(IsValidName, AcceptsLettersDigitsDashAndUnderscoreOnly) {
   for (const char* name : {"office", "A-Z_0-9", "-r", "_", "x"}) EXPECT_EQ(is_valid_name(name), 1) << name;
   for (const char* name : {"", "a.b", "a/b", "a b", "a\tb", "caf\xc3\xa9", "\"M\"", "a=b", "\x7f"}) {
     EXPECT_EQ(is_valid_name(name), 0) << name;
+  }
+}
+
+// Both ends of every allowed range, and the bytes just outside each of them.
+TEST(IsValidName, TakesBothEndsOfEachRangeAndNothingJustOutside) {
+  const std::pair<char, std::int32_t> cases[] = {
+      {'-', 1}, {',', 0}, {'.', 0},                          // the dash on its own
+      {'_', 1}, {'^', 0}, {'`', 0},                          // the underscore on its own
+      {'0', 1}, {'9', 1}, {'/', 0}, {':', 0},                // digits
+      {'A', 1}, {'Z', 1}, {'@', 0}, {'[', 0},                // capitals
+      {'a', 1}, {'z', 1}, {'{', 0},                          // small letters ('`' above)
+  };
+  for (const auto& [c, valid] : cases) {
+    const char alone[] = {c, '\0'};
+    const char inside[] = {'x', c, 'x', '\0'};
+    EXPECT_EQ(is_valid_name(alone), valid) << c;
+    EXPECT_EQ(is_valid_name(inside), valid) << c;
   }
 }
 

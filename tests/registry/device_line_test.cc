@@ -77,6 +77,10 @@ TEST(ScanDeviceLine, FillsTheFieldsOfBothForms) {
       {"DEVICE=only , model\n", "", "", "", "", ""},
       {" DEVICE=a , b , c , IP-ADDRESS=1.2.3.4\n", "", "", "", "", ""},
       {"DEVICE=a , b , c , IP-ADDRESS=\n", "a", "b", "c", "", ""},
+      // A file saved with CR LF line ends: the carriage return ends the last field.
+      {"DEVICE=crlf , \"M\" , Unknown , IP-ADDRESS=10.0.0.9\r\n", "crlf", "\"M\"", "Unknown",
+       "10.0.0.9", ""},
+      {"DEVICE=crlf,\"M\",Unknown,NODENAME=LQX_1\r\n", "crlf", "\"M\"", "Unknown", "", "LQX_1"},
   };
   for (const ScanCase& c : cases) {
     char buffer[kDeviceLineBufferSize] = {};

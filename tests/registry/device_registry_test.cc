@@ -103,6 +103,29 @@ TEST_F(DeviceRegistryTest, LongLinesAreReadInPieces) {
   EXPECT_EQ(field(1, kDeviceName), "<none:>");
 }
 
+// The reader takes 276 characters at a time: the 277th byte of a line begins a line of its
+// own, so what lies only behind it is read as such a line.
+TEST_F(DeviceRegistryTest, TheTwoHundredSeventySeventhByteBeginsTheNextPiece) {
+  const std::string comment = "#" + std::string(275, 'x');
+  // An "=" only at the 277th byte: the comment piece is passed over, the "=" piece is a device.
+  EXPECT_EQ(load(comment + "=\n"), 1);
+  EXPECT_EQ(field(0, kDeviceName), "<none:>");
+  free_net_devices();
+  // A device line beginning at the 277th byte is read whole, name and address.
+  EXPECT_EQ(load(comment + "DEVICE=late , \"m\" , Unknown , IP-ADDRESS=1.2.3.4 \n"), 1);
+  EXPECT_EQ(field(0, kDeviceName), "late");
+  EXPECT_EQ(field(0, kDeviceIp), "1.2.3.4");
+}
+
+TEST_F(DeviceRegistryTest, CrLfFilesGiveTheAddressWithoutTheCarriageReturn) {
+  EXPECT_EQ(load("[network]\r\n\r\nDEVICE=office , \"M-1\" , 0x2e5a:0x1 , IP-ADDRESS=192.168.1.20\r\n"
+                 "DEVICE=lab,\"M-2\",Unknown,NODENAME=LQX_12345\r\n"),
+            2);
+  EXPECT_EQ(field(0, kDeviceName), "office");
+  EXPECT_EQ(field(0, kDeviceIp), "192.168.1.20");
+  EXPECT_EQ(field(1, kDeviceNodename), "LQX_12345");
+}
+
 TEST_F(DeviceRegistryTest, MissingFileLoadsNothing) {
   EXPECT_EQ(load_net_devices_from((dir_.path() + "/absent.cfg").c_str()), -1);
   EXPECT_EQ(first_net_device(), nullptr);
