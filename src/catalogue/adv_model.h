@@ -1,4 +1,5 @@
-// One model of the catalogue and the process-wide list of them.
+// One model of the catalogue and the process-wide list of them: its head and tail, and how a
+// record joins it. Loading, lookups and release are in model_list.
 #pragma once
 
 #include <cstddef>
@@ -24,3 +25,13 @@ struct AdvModel {
 // The head of the catalogue list, looked up by name in the running program; null while the
 // catalogue is not loaded.
 extern "C" AdvModel* root_adv_model;
+
+namespace lumora {
+
+// The last record of the list (null while the list is empty), so appending costs O(1).
+extern AdvModel* tail_adv_model;
+
+// Links model behind the tail of the list (as its head when the list is empty).
+void append_adv_model(AdvModel* model);
+
+}  // namespace lumora

@@ -6,7 +6,6 @@
 
 #include "catalogue/adv_model.h"
 #include "catalogue/model_field.h"
-#include "catalogue/model_list.h"
 #include "catalogue/whitespace.h"
 #include "common/bounded_scan.h"
 #include "common/build_config.h"

@@ -13,8 +13,6 @@
 
 namespace lumora {
 
-AdvModel* tail_adv_model = nullptr;
-
 namespace {
 
 constexpr std::size_t kCataloguePathSize = 1024;
@@ -83,15 +81,6 @@ int free_adv_models() {
   root_adv_model = nullptr;
   tail_adv_model = nullptr;
   return 0;
-}
-
-void append_adv_model(AdvModel* model) {
-  if (root_adv_model == nullptr) {
-    root_adv_model = model;
-  } else {
-    tail_adv_model->next = model;
-  }
-  tail_adv_model = model;
 }
 
 }  // namespace lumora

@@ -8,9 +8,6 @@
 
 namespace lumora {
 
-// The last record of the list (null while the list is empty), so appending costs O(1).
-extern AdvModel* tail_adv_model;
-
 // Reads every ".ini" entry of kModelsDir in directory order, then kDefaultCatalogue. Returns 0,
 // or -1 without reading anything while the catalogue is loaded. A load that finds no model
 // line leaves the catalogue not loaded.
@@ -31,8 +28,5 @@ int dump_adv_models();
 
 // Releases every record; the next load reads the catalogue files again. Returns 0.
 int free_adv_models();
-
-// Links model behind the tail of the list (as its head when the list is empty).
-void append_adv_model(AdvModel* model);
 
 }  // namespace lumora

@@ -17,6 +17,10 @@
 namespace lumora {
 namespace {
 
+// The word handed over after "-a": 511 characters and the terminator. More than the command
+// line to the tool can carry (kNetconfigCommandMax), so only that line ever cuts the word.
+constexpr std::size_t kHandOverWordSize = 512;
+
 using CommandHandler = void (*)(int argc, char** argv);
 
 void add_command(int argc, char** argv) {
@@ -30,7 +34,7 @@ void add_command(int argc, char** argv) {
     add_net_device(argc, argv);
     return;
   }
-  char argument[512] = {};
+  char argument[kHandOverWordSize] = {};
   copy_bounded(argument, argv[2]);
   run_netconfig_tool(argument);
 }

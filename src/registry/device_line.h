@@ -9,9 +9,12 @@
 
 namespace lumora {
 
-// Longest piece of a line read at once (characters), and the buffer that holds a piece after
-// the comma step has added its six blanks.
+// The read limit of the backend's reader of this file (fgets' count: 276 characters and the
+// terminator): fixed by the format, so that both sides cut an over-long line into the same
+// pieces.
 inline constexpr std::size_t kDeviceLineReadLimit = 277;
+// The backend's line buffer, fixed with the read limit: it holds a piece after the comma step,
+// its 276 characters, the six blanks widening three commas adds and the terminator (283).
 inline constexpr std::size_t kDeviceLineBufferSize = 296;
 
 // Turns each of the first three commas of line into " , ". The scan stops at the length the

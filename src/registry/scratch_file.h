@@ -17,7 +17,6 @@ class ScratchFile {
   ~ScratchFile();
 
   const char* path() const { return path_; }
-  bool made() const { return made_; }
 
  private:
   friend bool make_scratch_file(ScratchFile& scratch);
