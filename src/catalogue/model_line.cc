@@ -1,16 +1,80 @@
 #include "catalogue/model_line.h"
 
+#include <array>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 #include "catalogue/adv_model.h"
-#include "catalogue/model_field.h"
-#include "catalogue/whitespace.h"
 #include "common/bounded_scan.h"
 #include "common/build_config.h"
 
 namespace lumora {
+
+namespace {
+
+// 1 for the bytes kept: all but blank, \t, \n, \r and \f (a vertical tab stays). Every
+// catalogue line goes through here, so one table load per byte.
+constexpr std::array<unsigned char, 256> make_kept() {
+  std::array<unsigned char, 256> kept{};
+  for (auto& k : kept) k = 1;
+  for (const char c : {' ', '\t', '\n', '\r', '\f'}) kept[static_cast<unsigned char>(c)] = 0;
+  return kept;
+}
+constexpr std::array<unsigned char, 256> kKept = make_kept();
+
+}  // namespace
+
+void remove_whitespace(char* text) {
+  if (text == nullptr) return;
+  // Every byte is stored and the output moves on only past a kept one: no branch to mispredict
+  // on lines that mix words and blanks. out never passes in, so the store is always safe.
+  char* out = text;
+  for (const char* in = text; *in != '\0'; ++in) {
+    *out = *in;
+    out += kKept[static_cast<unsigned char>(*in)];
+  }
+  *out = '\0';
+}
+
+namespace {
+
+// Terminates the field at its comma; returns the field and sets rest to what follows the
+// comma, or to null for the last field.
+std::string_view split_field(char*& rest) {
+  char* const field = rest;
+  char* comma = std::strchr(field, ',');
+  if (comma == nullptr) {
+    rest = nullptr;
+    return field;
+  }
+  *comma = '\0';
+  rest = comma + 1;
+  return {field, static_cast<std::size_t>(comma - field)};
+}
+
+}  // namespace
+
+char* next_field(char* rest, std::int32_t& target, std::int32_t missing_value) {
+  if (rest == nullptr) {
+    target = missing_value;
+    return nullptr;
+  }
+  scan_decimal(split_field(rest), target);
+  return rest;
+}
+
+char* next_field(char* rest, char* target, std::size_t size) {
+  if (rest == nullptr) {
+    if (size != 0) target[0] = '\0';
+    return nullptr;
+  }
+  const std::string_view field = split_field(rest);
+  if (size != 0) scan_word(field, target, size);
+  return rest;
+}
+
 namespace {
 
 // One value stands for every number a line leaves out, and for an unknown product.

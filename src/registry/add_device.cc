@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "catalogue/model_line.h"
 #include "catalogue/model_list.h"
-#include "catalogue/whitespace.h"
 #include "common/bounded_text.h"
 #include "common/paths.h"
 #include "registry/config_writer.h"
