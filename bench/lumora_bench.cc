@@ -20,7 +20,6 @@
 #include "fixtures.h"
 #include "catalogue/model_line.h"
 #include "netconfig/scramble.h"
-#include "registry/device_line.h"
 #include "registry/device_registry.h"
 
 namespace {

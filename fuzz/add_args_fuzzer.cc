@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "frontend/command_key.h"
+#include "frontend/dispatch.h"
 #include "fuzz_support.h"
 #include "registry/device_args.h"
 

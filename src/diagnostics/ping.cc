@@ -5,7 +5,6 @@
 #include "common/bounded_text.h"
 #include "common/shell_quote.h"
 #include "diagnostics/echo_and_run.h"
-#include "registry/device_entry.h"
 #include "registry/device_registry.h"
 
 namespace lumora {

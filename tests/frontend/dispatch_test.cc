@@ -1,4 +1,4 @@
-#include "frontend/command_key.h"
+#include "frontend/dispatch.h"
 
 #include <gtest/gtest.h>
 
