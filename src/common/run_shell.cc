@@ -14,4 +14,10 @@ int run_shell(const char* command) {
   return WEXITSTATUS(status);
 }
 
+void echo_and_run(const char* command) {
+  std::printf("%s\n", command);
+  std::fflush(stdout);
+  run_shell(command);
+}
+
 }  // namespace lumora

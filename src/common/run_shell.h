@@ -8,4 +8,8 @@ namespace lumora {
 // -1 when the shell could not be run or was killed by a signal.
 int run_shell(const char* command);
 
+// Prints the command line and a line break, flushes standard output so the echo stands before
+// the command's own output also in a file or a pipe, then passes the line to the shell.
+void echo_and_run(const char* command);
+
 }  // namespace lumora

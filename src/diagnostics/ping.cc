@@ -3,8 +3,8 @@
 #include <cstdio>
 
 #include "common/bounded_text.h"
+#include "common/run_shell.h"
 #include "common/shell_quote.h"
-#include "diagnostics/echo_and_run.h"
 #include "registry/device_registry.h"
 
 namespace lumora {

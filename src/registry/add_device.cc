@@ -6,11 +6,11 @@
 #include "catalogue/model_line.h"
 #include "catalogue/model_list.h"
 #include "common/bounded_text.h"
+#include "common/byte_io.h"
 #include "common/paths.h"
 #include "registry/config_writer.h"
 #include "registry/device_args.h"
 #include "registry/device_registry.h"
-#include "registry/file_copy.h"
 #include "registry/scratch_file.h"
 
 namespace lumora {

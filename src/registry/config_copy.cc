@@ -3,9 +3,9 @@
 #include <cstring>
 
 #include "common/bounded_text.h"
+#include "common/byte_io.h"
 #include "common/paths.h"
 #include "registry/config_writer.h"
-#include "registry/file_copy.h"
 #include "registry/pending_file.h"
 
 namespace lumora {
