@@ -10,7 +10,7 @@
 
 #include "frontend/dispatch.h"
 #include "fuzz_support.h"
-#include "registry/device_args.h"
+#include "registry/add_device.h"
 
 using lumora::fuzz::fail;
 

@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "catalogue/adv_model.h"
-#include "common/bounded_scan.h"
+#include "common/bounded_text.h"
 #include "common/build_config.h"
 
 namespace lumora {

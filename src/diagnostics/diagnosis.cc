@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "catalogue/model_list.h"
-#include "common/run_shell.h"
+#include "common/shell.h"
 #include "diagnostics/device_listing.h"
 #include "diagnostics/ping.h"
 

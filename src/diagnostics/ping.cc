@@ -3,8 +3,7 @@
 #include <cstdio>
 
 #include "common/bounded_text.h"
-#include "common/run_shell.h"
-#include "common/shell_quote.h"
+#include "common/shell.h"
 #include "registry/device_registry.h"
 
 namespace lumora {

@@ -6,8 +6,7 @@
 #include "common/bounded_text.h"
 #include "common/byte_io.h"
 #include "common/paths.h"
-#include "common/run_shell.h"
-#include "common/shell_quote.h"
+#include "common/shell.h"
 
 namespace lumora {
 

@@ -8,8 +8,7 @@
 
 #include "common/bounded_text.h"
 #include "common/paths.h"
-#include "common/run_shell.h"
-#include "common/shell_quote.h"
+#include "common/shell.h"
 #include "registry/pending_file.h"
 
 namespace lumora {

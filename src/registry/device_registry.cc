@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "common/bounded_scan.h"
+#include "common/bounded_text.h"
 #include "common/paths.h"
 #include "common/unique_file.h"
 

@@ -6,7 +6,7 @@
 
 #include "common/byte_io.h"
 #include "common/paths.h"
-#include "common/shell_quote.h"
+#include "common/shell.h"
 #include "registry/config_writer.h"
 #include "registry/scratch_file.h"
 

@@ -1,6 +1,12 @@
-#include "common/shell_quote.h"
+#include "common/shell.h"
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
 
 namespace lumora {
+
 namespace {
 
 bool is_plain_byte(unsigned char c) {
@@ -43,6 +49,19 @@ bool shell_quote(std::string_view word, char* dest, std::size_t size) {
   }
   dest[ok ? used : 0] = '\0';
   return ok;
+}
+
+int run_shell(const char* command) {
+  std::fflush(stdout);
+  const int status = std::system(command);
+  if (status == -1 || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
+void echo_and_run(const char* command) {
+  std::printf("%s\n", command);
+  std::fflush(stdout);
+  run_shell(command);
 }
 
 }  // namespace lumora

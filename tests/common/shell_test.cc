@@ -1,4 +1,4 @@
-#include "common/shell_quote.h"
+#include "common/shell.h"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +9,7 @@
 #include "support/command_output.h"
 
 namespace lumora {
+
 namespace {
 
 std::string quote(std::string_view word) {
@@ -63,4 +64,5 @@ TEST(ShellQuote, TheShellGetsBackTheExactBytes) {
 }
 
 }  // namespace
+
 }  // namespace lumora

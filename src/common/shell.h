@@ -1,4 +1,5 @@
-// Quoting of values that the tool puts into command lines for the system shell.
+// The system shell: quoting the values that the tool puts into its command lines, and passing
+// those lines to it.
 #pragma once
 
 #include <cstddef>
@@ -15,5 +16,14 @@ bool is_plain_shell_word(std::string_view word);
 // word as it stands, anything else inside single quotes with each ' written as '\''.
 // Returns false, leaving dest empty, when the result and its terminator do not fit size bytes.
 bool shell_quote(std::string_view word, char* dest, std::size_t size);
+
+// Flushes standard output, so that everything the tool printed stands before what the command
+// prints, then runs command with /bin/sh and waits for it. Returns the shell's exit status, or
+// -1 when the shell could not be run or was killed by a signal.
+int run_shell(const char* command);
+
+// Prints the command line and a line break, flushes standard output so the echo stands before
+// the command's own output also in a file or a pipe, then passes the line to the shell.
+void echo_and_run(const char* command);
 
 }  // namespace lumora
