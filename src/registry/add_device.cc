@@ -10,7 +10,6 @@
 #include "common/paths.h"
 #include "registry/config_writer.h"
 #include "registry/device_registry.h"
-#include "registry/scratch_file.h"
 
 namespace lumora {
 

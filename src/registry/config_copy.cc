@@ -6,7 +6,7 @@
 #include "common/byte_io.h"
 #include "common/paths.h"
 #include "registry/config_writer.h"
-#include "registry/pending_file.h"
+#include "registry/file_replacement.h"
 
 namespace lumora {
 namespace {

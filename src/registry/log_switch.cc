@@ -3,7 +3,6 @@
 #include "common/byte_io.h"
 #include "common/paths.h"
 #include "registry/config_writer.h"
-#include "registry/scratch_file.h"
 
 namespace lumora {
 

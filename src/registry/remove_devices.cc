@@ -8,7 +8,6 @@
 #include "common/paths.h"
 #include "common/shell.h"
 #include "registry/config_writer.h"
-#include "registry/scratch_file.h"
 
 namespace lumora {
 namespace {

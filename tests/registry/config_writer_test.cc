@@ -3,6 +3,7 @@
 #include "registry/config_writer.h"
 
 #include <gtest/gtest.h>
+
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -15,6 +16,7 @@
 #include "support/temp_dir.h"
 
 namespace lumora {
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -103,18 +105,6 @@ TEST(RewriteFile, AnEmptyScratchFileMayGiveAnEmptyFile) {
   EXPECT_EQ(slurp(dir.path() + "/devices.cfg"), "");
 }
 
-TEST(LockForWriting, ClearsWhatKilledRunsLeftAndNothingElse) {
-  TempDir dir;
-  dir.write(".lumoraconf-new.AbC123", "copy of a killed run\n");
-  dir.write(".lumoraconf-new.AbC12", "not of the pattern\n");
-  dir.write("devices.cfg", "old\n");
-  DirectoryLock lock;
-  ASSERT_TRUE(lock_for_writing(lock, dir.path().c_str()));
-  EXPECT_EQ(names_in(dir.path()),
-            (std::vector<std::string>{".lumoraconf-new.AbC12", "devices.cfg"}));
-  DirectoryLock missing;
-  EXPECT_FALSE(lock_for_writing(missing, (dir.path() + "/missing").c_str()));
-}
-
 }  // namespace
+
 }  // namespace lumora

@@ -1,8 +1,11 @@
-#include "registry/pending_file.h"
+#include "registry/file_replacement.h"
+
+#include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,6 +17,45 @@
 #include "support/temp_dir.h"
 
 namespace lumora {
+
+namespace {
+
+using lumora::testing::TempDir;
+
+// Whether another process can take the lock on dir at once.
+bool free_for_another_process(const std::string& dir) {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY);
+    _exit(fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0 ? 0 : 1);
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+TEST(DirectoryLock, IsExclusiveWhileHeldAndFreedWithItsOwner) {
+  TempDir dir;
+  {
+    DirectoryLock lock;
+    EXPECT_FALSE(lock.held());
+    ASSERT_TRUE(lock.acquire(dir.path().c_str()));
+    EXPECT_TRUE(lock.held());
+    EXPECT_FALSE(free_for_another_process(dir.path()));
+  }
+  EXPECT_TRUE(free_for_another_process(dir.path()));
+}
+
+TEST(DirectoryLock, FailsOnWhatIsNoDirectory) {
+  TempDir dir;
+  DirectoryLock lock;
+  EXPECT_FALSE(lock.acquire((dir.path() + "/missing").c_str()));
+  EXPECT_FALSE(lock.acquire(dir.write("file", "x").c_str()));
+  EXPECT_FALSE(lock.held());
+}
+
+}  // namespace
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -107,5 +149,19 @@ TEST(PendingFile, ALinkedTargetIsReplacedInItsOwnDirectoryWhichIsClearedToo) {
   EXPECT_EQ(names_in(dir.path() + "/elsewhere"), std::vector<std::string>{"devices.cfg"});
 }
 
+TEST(LockForWriting, ClearsWhatKilledRunsLeftAndNothingElse) {
+  TempDir dir;
+  dir.write(".lumoraconf-new.AbC123", "copy of a killed run\n");
+  dir.write(".lumoraconf-new.AbC12", "not of the pattern\n");
+  dir.write("devices.cfg", "old\n");
+  DirectoryLock lock;
+  ASSERT_TRUE(lock_for_writing(lock, dir.path().c_str()));
+  EXPECT_EQ(names_in(dir.path()),
+            (std::vector<std::string>{".lumoraconf-new.AbC12", "devices.cfg"}));
+  DirectoryLock missing;
+  EXPECT_FALSE(lock_for_writing(missing, (dir.path() + "/missing").c_str()));
+}
+
 }  // namespace
+
 }  // namespace lumora

@@ -1,16 +1,31 @@
-#include "registry/pending_file.h"
+#include "registry/file_replacement.h"
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include "common/bounded_text.h"
 
 namespace lumora {
+
+bool DirectoryLock::acquire(const char* dir) {
+  UniqueFd fd(::open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!fd) return false;
+  while (::flock(fd.get(), LOCK_EX) != 0) {
+    if (errno != EINTR) return false;
+  }
+  if (::faccessat(fd.get(), ".", W_OK, AT_EACCESS) != 0) return false;
+  dir_ = std::move(fd);
+  return true;
+}
+
 namespace {
 
 // The six characters mkstemp puts in place of XXXXXX are letters and digits.
@@ -68,6 +83,12 @@ void remove_stale_pending_files(int dir_fd) {
       ::unlinkat(dir_fd, entry->d_name, 0);
     }
   }
+}
+
+bool lock_for_writing(DirectoryLock& lock, const char* dir) {
+  if (!lock.acquire(dir)) return false;
+  remove_stale_pending_files(lock.fd());
+  return true;
 }
 
 PendingFile::~PendingFile() {

@@ -1,14 +1,29 @@
-// The new version of a file, written beside the file it will replace and renamed over it only
-// once it is complete and on disk.
+// Replacing a file whole: the lock that serialises every run that writes (an exclusive flock
+// on a directory, held from the first read of the files it guards until their replacement is
+// in place), and the new version of a file, written beside the file it will replace and
+// renamed over it only once it is complete and on disk.
 #pragma once
 
 #include <climits>
 #include <string_view>
 
-#include "common/directory_lock.h"
 #include "common/unique_file.h"
 
 namespace lumora {
+
+class DirectoryLock {
+ public:
+  // Waits for the lock on dir. False when the directory is missing, cannot be locked, or
+  // cannot be written by this process (a read-only file system included): nothing could be
+  // replaced in it.
+  bool acquire(const char* dir);
+  bool held() const { return static_cast<bool>(dir_); }
+  // The locked directory, open for reading (its entries can be listed through it).
+  int fd() const { return dir_.get(); }
+
+ private:
+  UniqueFd dir_;
+};
 
 // Name pattern of pending files: this prefix and the six characters mkstemp fills in.
 inline constexpr char kPendingPrefix[] = ".lumoraconf-new.";
@@ -20,6 +35,12 @@ bool is_pending_file_name(std::string_view name);
 // under the tool's lock: every pending file is made under it, so one found then belongs to a
 // run that was killed before it could remove it.
 void remove_stale_pending_files(int dir_fd);
+
+// Takes the lock that every writer holds while it reads and replaces files, on dir (the
+// configuration directory, outside the unit tests), and removes the pending files that runs
+// killed under it left there. False, without printing, when the directory is missing, cannot
+// be locked or cannot be written.
+bool lock_for_writing(DirectoryLock& lock, const char* dir);
 
 class PendingFile {
  public:
