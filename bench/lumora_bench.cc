@@ -18,7 +18,6 @@
 
 #include "catalogue/model_list.h"
 #include "fixtures.h"
-#include "catalogue/model_line.h"
 #include "netconfig/scramble.h"
 #include "registry/device_registry.h"
 

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <exception>
 
-#include "catalogue/adv_model.h"
+#include "catalogue/model_list.h"
 #include "fixtures.h"
 #include "registry/device_registry.h"
 

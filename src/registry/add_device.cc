@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "catalogue/model_line.h"
 #include "catalogue/model_list.h"
 #include "common/bounded_text.h"
 #include "common/byte_io.h"

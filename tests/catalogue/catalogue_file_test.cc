@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "catalogue/adv_model.h"
 #include "catalogue/model_list.h"
 #include "common/build_config.h"
 #include "netconfig/test_scrambler.h"

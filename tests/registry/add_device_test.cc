@@ -8,7 +8,6 @@
 #include <utility>
 #include <vector>
 
-#include "catalogue/adv_model.h"
 #include "catalogue/model_list.h"
 
 namespace lumora {
