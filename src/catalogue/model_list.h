@@ -66,11 +66,6 @@ char* next_field(char* rest, char (&target)[N]) {
   return next_field(rest, target, N);
 }
 
-// Also used for the values of a new device.
-// Removes every blank, tab, line feed, carriage return and form feed from text in place,
-// keeping the order of the other bytes. A vertical tab is not among them and stays.
-void remove_whitespace(char* text);
-
 // Loading, lookups and release.
 
 // Reads every ".ini" entry of kModelsDir in directory order, then kDefaultCatalogue. Returns 0,

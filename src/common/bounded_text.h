@@ -1,5 +1,5 @@
-// Fixed-size character fields: copies and formats into them, and the scanning of a line into
-// them. Every helper takes the size of the destination, never writes past it and always
+// Fixed-size character fields: copies and formats into them, the scanning of a line into
+// them, and the removal of whitespace from them. Every helper takes the size of the destination, never writes past it and always
 // terminates what it writes.
 #pragma once
 
@@ -61,5 +61,10 @@ int bounded_scan(std::string_view text, std::string_view pattern,
 // into fields: no pattern to walk, the same result.
 bool scan_word(std::string_view text, char* field, std::size_t size);
 bool scan_decimal(std::string_view text, std::int32_t& value);
+
+// Used for the catalogue's model lines and the values of a new device.
+// Removes every blank, tab, line feed, carriage return and form feed from text in place,
+// keeping the order of the other bytes. A vertical tab is not among them and stays.
+void remove_whitespace(char* text);
 
 }  // namespace lumora
