@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "common/build_config.h"
+#include "support/output_capture.h"
 #include "support/temp_dir.h"
 
 namespace lumora {
@@ -272,9 +273,9 @@ class ModelList : public ::testing::Test {
   void write_default(const std::string& content) const { dir_.write("Lumsane.ini", content); }
   int load() { return load_adv_models_from(models_dir().c_str(), default_file().c_str()); }
   static std::string dump() {
-    ::testing::internal::CaptureStdout();
+    lumora::testing::OutputCapture printed;
     EXPECT_EQ(dump_adv_models(), 0);
-    return ::testing::internal::GetCapturedStdout();
+    return printed.text();
   }
 
   TempDir dir_;

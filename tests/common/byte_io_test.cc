@@ -12,12 +12,14 @@
 #include <thread>
 
 #include "common/unique_file.h"
+#include "support/file_text.h"
 #include "support/temp_dir.h"
 
 namespace lumora {
 
 namespace {
 
+using lumora::testing::read_whole_file;
 using lumora::testing::TempDir;
 
 std::string read_back(const std::string& path) {
@@ -83,29 +85,22 @@ namespace {
 
 using lumora::testing::TempDir;
 
-std::string slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 TEST(CopyFile, ReplacesOrAppendsByteForByte) {
   TempDir dir;
   const std::string binary("a\0b\xff\n", 5);
   const std::string source = dir.write("source", binary);
   const std::string destination = dir.write("destination", "old\n");
   EXPECT_EQ(copy_file(source.c_str(), destination.c_str(), "a"), kCopyDone);
-  EXPECT_EQ(slurp(destination), "old\n" + binary);
+  EXPECT_EQ(read_whole_file(destination), "old\n" + binary);
   EXPECT_EQ(copy_file(source.c_str(), destination.c_str(), "w"), kCopyDone);
-  EXPECT_EQ(slurp(destination), binary);
+  EXPECT_EQ(read_whole_file(destination), binary);
 }
 
 TEST(CopyFile, AMissingSourceLeavesTheDestinationAlone) {
   TempDir dir;
   const std::string destination = dir.write("destination", "old\n");
   EXPECT_EQ(copy_file((dir.path() + "/absent").c_str(), destination.c_str(), "w"), kCopyNotOpened);
-  EXPECT_EQ(slurp(destination), "old\n");
+  EXPECT_EQ(read_whole_file(destination), "old\n");
   const std::string never = dir.path() + "/never";
   EXPECT_EQ(copy_file((dir.path() + "/absent").c_str(), never.c_str(), "w"), kCopyNotOpened);
   EXPECT_FALSE(std::filesystem::exists(never));
@@ -130,7 +125,7 @@ TEST(CopyFile, NeverWritesThroughASymbolicLink) {
   const std::string victim = dir.write("victim", "precious\n");
   std::filesystem::create_symlink(victim, dir.path() + "/link");
   EXPECT_EQ(copy_file(source.c_str(), (dir.path() + "/link").c_str(), "w"), kCopyNotOpened);
-  EXPECT_EQ(slurp(victim), "precious\n");
+  EXPECT_EQ(read_whole_file(victim), "precious\n");
 }
 
 }  // namespace

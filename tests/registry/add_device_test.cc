@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "catalogue/model_list.h"
+#include "support/output_capture.h"
 
 namespace lumora {
 
@@ -27,11 +28,10 @@ TEST(GatherDeviceSettings, RefusesSmallBuffersBeforeLookingAtAnything) {
       {64, 64, 30, 64, 14}, {64, 64, 30, 16, 32}, {64, 32, 30, 64, 32}};
   for (const Capacities& c : cases) {
     char name[64] = "n", model[64] = "m", ip[30] = "i", nodename[64] = "h", id[32] = "d";
-    ::testing::internal::CaptureStdout();
-    EXPECT_EQ(gather_device_settings(3, argv, name, c.name, model, c.model, ip, c.ip, nodename,
-                                     c.nodename, id, c.id),
-              -1);
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+    EXPECT_PRINTS(EXPECT_EQ(gather_device_settings(3, argv, name, c.name, model, c.model, ip, c.ip,
+                                                   nodename, c.nodename, id, c.id),
+                            -1),
+                  "");
     EXPECT_STREQ(name, "n");
     EXPECT_STREQ(id, "d");
     EXPECT_EQ(root_adv_model, nullptr);
@@ -50,12 +50,11 @@ TEST(GatherDeviceSettings, ReleasesTheCatalogueWhenItRefuses) {
     std::vector<char*> argv;
     for (auto& word : words) argv.push_back(word.data());
     char name[64], model[64], ip[30], nodename[64], id[32];
-    ::testing::internal::CaptureStdout();
-    EXPECT_EQ(gather_device_settings(static_cast<int>(argv.size()), argv.data(), name, sizeof name,
-                                     model, sizeof model, ip, sizeof ip, nodename, sizeof nodename,
-                                     id, sizeof id),
-              -1);
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(), message);
+    EXPECT_PRINTS(EXPECT_EQ(gather_device_settings(static_cast<int>(argv.size()), argv.data(), name,
+                                                   sizeof name, model, sizeof model, ip, sizeof ip,
+                                                   nodename, sizeof nodename, id, sizeof id),
+                            -1),
+                  message);
     EXPECT_EQ(root_adv_model, nullptr) << message;
     free_adv_models();
   }

@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "sandbox/sandbox.h"
+#include "support/file_text.h"
 
 namespace lumora::testing {
 namespace {
@@ -56,14 +57,9 @@ TEST_F(ConfigWriterTest, AFullConfigurationFilesystemLeavesTheFileByteIdentical)
     EXPECT_TRUE(result.err.empty() || result.err.rfind("uniq: ", 0) == 0) << result.err;
     EXPECT_EQ(result.out, args[0] == "-l:backup" ? "Invalid parameter\n" : kCannotWrite) << args[0];
     EXPECT_EQ(sandbox_->read_file(kConfigPath), original);  // the host copy was never touched
-    std::ifstream after(saved + "/after.cfg", std::ios::binary);
-    std::stringstream text;
-    text << after.rdbuf();
-    EXPECT_EQ(text.str(), original) << args[0];
-    std::ifstream listing(saved + "/after.ls");
-    std::stringstream names;
-    names << listing.rdbuf();
-    EXPECT_EQ(names.str(), "backup.lumoraconf\nfiller\nlumsanenetdevice.cfg\n") << args[0];
+    EXPECT_EQ(read_whole_file(saved + "/after.cfg"), original) << args[0];
+    EXPECT_EQ(read_whole_file(saved + "/after.ls"), "backup.lumoraconf\nfiller\nlumsanenetdevice.cfg\n")
+        << args[0];
     EXPECT_TRUE(sandbox_->tmp_entries().empty()) << args[0];
     std::filesystem::remove_all(saved);
   }

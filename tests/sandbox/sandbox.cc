@@ -1,6 +1,7 @@
 #include "sandbox/sandbox.h"
 
 #include "sandbox/private_mounts.h"
+#include "support/file_text.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -50,23 +51,6 @@ std::string sandbox_base() {
   base = fs::absolute(base).lexically_normal().string();
   if (under(base, "/tmp") || under(base, "/opt") || under(base, "/etc/opt")) base = "/var/tmp";
   return base;
-}
-
-void write_whole(const std::string& path, std::string_view content, mode_t mode) {
-  fs::create_directories(fs::path(path).parent_path());
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(content.data(), static_cast<std::streamsize>(content.size()));
-  out.close();
-  if (!out) throw std::runtime_error("cannot write " + path);
-  ::chmod(path.c_str(), mode);
-}
-
-std::string read_whole(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw std::runtime_error("cannot read " + path);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
 }
 
 std::vector<std::string> read_lines(const std::string& path) {
@@ -351,10 +335,10 @@ std::string Sandbox::host_path(std::string_view inside) const {
 }
 
 void Sandbox::write_file(std::string_view inside, std::string_view content, mode_t mode) const {
-  write_whole(host_path(inside), content, mode);
+  write_whole_file(host_path(inside), content, mode);
 }
 
-std::string Sandbox::read_file(std::string_view inside) const { return read_whole(host_path(inside)); }
+std::string Sandbox::read_file(std::string_view inside) const { return read_whole_file(host_path(inside)); }
 
 bool Sandbox::exists(std::string_view inside) const {
   struct stat info {};
@@ -397,7 +381,7 @@ void Sandbox::install_fake(std::string_view name, int status, std::string_view o
       "printf '%s\\n' \"$line\" >> " + sh_quote(root_ + "/record/all.calls") + "\n";
   if (!output.empty()) script += "printf '%s' " + sh_quote(output) + "\n";
   script += "exit " + std::to_string(status) + "\n";
-  write_whole(fake_host_path(name), script, 0755);
+  write_whole_file(fake_host_path(name), script, 0755);
 }
 
 void Sandbox::remove_fake(std::string_view name) const {
@@ -438,7 +422,7 @@ void Sandbox::install_wrapper(std::string_view name) const {
       "printf '%s\\n' \"$line\" >> " + sh_quote(root_ + "/record/all.calls") + "\n"
       "PATH=" + kSystemPath + "; export PATH\n"
       "exec " + sh_quote(name) + " \"$@\"\n";
-  write_whole(fake_host_path(name), script, 0755);
+  write_whole_file(fake_host_path(name), script, 0755);
 }
 
 RunResult Sandbox::run_killed_after(const std::vector<std::string>& args,
