@@ -7,6 +7,7 @@
 
 #include "common/build_config.h"
 #include "sandbox/sandbox.h"
+#include "support/device_lines.h"
 #include "netconfig/test_scrambler.h"
 
 namespace lumora::testing {
@@ -42,7 +43,7 @@ class AddDeviceTest : public SandboxTest {
 
 std::string ip_line(const std::string& name, const std::string& model, const std::string& id,
                     const std::string& ip) {
-  return "DEVICE=" + name + " , " + model + " , " + id + " , IP-ADDRESS=" + ip + " \n";
+  return ip_device_line(name, model, id, ip);
 }
 
 TEST_F(AddDeviceTest, RegistersWithTheCatalogueIdentifier) {
@@ -125,8 +126,8 @@ TEST_F(AddDeviceTest, AMissingConfigurationFileIsCreated) {
 
 TEST_F(AddDeviceTest, ValuesAreCutToTheirFieldsAndCannotSplitTheLine) {
   run({"-a", "name=" + std::string(70, 'n'), "model=" + std::string(70, 'm'), "nodename=" + std::string(70, 'h')});
-  EXPECT_EQ(config(), "DEVICE=" + std::string(63, 'n') + " , \"" + std::string(61, 'm') +
-                          "\" , Unknown , NODENAME=" + std::string(63, 'h') + " \n");
+  EXPECT_EQ(config(), nodename_device_line(std::string(63, 'n'), "\"" + std::string(61, 'm') + "\"",
+                                           "Unknown", std::string(63, 'h')));
   write_config("");
   run({"-a", "model=X\nlog=/evil , 9 , a\r", "nodename=n\nDEVICE=fake"});
   EXPECT_EQ(config(), "DEVICE=\"Xlog=/evil\" , \"Xlog=/evil\" , Unknown , NODENAME=nDEVICE=fake \n");

@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "sandbox/sandbox.h"
+#include "support/device_lines.h"
 #include "support/file_text.h"
 
 namespace lumora::testing {
@@ -21,9 +22,7 @@ using ConfigWriterTest = SandboxTest;
 constexpr char kDir[] = "/etc/opt/kelvane/scanner/lumora";
 constexpr char kCannotWrite[] = "Cannot write /etc/opt/kelvane/scanner/lumora//lumsanenetdevice.cfg\n";
 
-std::string device(const std::string& name) {
-  return "DEVICE=" + name + " , \"M\" , Unknown , IP-ADDRESS=10.0.0.1 \n";
-}
+std::string device(const std::string& name) { return ip_device_line(name); }
 
 std::string sample_config() {
   std::string text = "log=/var/x.log , 2 , a\n";

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "sandbox/sandbox.h"
+#include "support/device_lines.h"
 
 namespace lumora::testing {
 namespace {
@@ -9,7 +10,7 @@ namespace {
 using RemoveTest = SandboxTest;
 
 std::string device(const std::string& name, const std::string& ip = "10.0.0.1") {
-  return "DEVICE=" + name + " , \"M\" , Unknown , IP-ADDRESS=" + ip + " \n";
+  return ip_device_line(name, "\"M\"", "Unknown", ip);
 }
 
 TEST_F(RemoveTest, EmptiesOnlyTheNamedDevicesLines) {
