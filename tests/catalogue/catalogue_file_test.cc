@@ -9,6 +9,7 @@
 #include "catalogue/model_list.h"
 #include "common/build_config.h"
 #include "netconfig/test_scrambler.h"
+#include "support/param_label.h"
 #include "support/temp_dir.h"
 
 namespace lumora {
@@ -114,9 +115,7 @@ INSTANTIATE_TEST_SUITE_P(
         FileCase{"line_of_1024", "[Support Model]\n0x1:0x2,1,2,A" + std::string(1010, ' ') +
                                      "Q\n",
                  {model("A", 2), empty_model()}}),
-    [](const ::testing::TestParamInfo<FileCase>& param_info) {
-      return std::string(param_info.param.label);
-    });
+    lumora::testing::ParamLabel());
 
 TEST_F(CatalogueFile, ScrambledLinesOver496CharactersStayAsTheyAre) {
   const std::string plain = "0x1:0x2,1,2,A" + std::string(490, ' ') + "\n";

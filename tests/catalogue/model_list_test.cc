@@ -15,6 +15,7 @@
 
 #include "common/build_config.h"
 #include "support/output_capture.h"
+#include "support/param_label.h"
 #include "support/temp_dir.h"
 
 namespace lumora {
@@ -124,9 +125,7 @@ INSTANTIATE_TEST_SUITE_P(
         LineCase{"long_id_is_scanned_whole",
                  "0x" + std::string(900, '0') + "1:0x" + std::string(40, '0') + "2,9",
                  {1, 2, 9, 0, kMissing, kMissing, kMissing, "", "", "", ""}}),
-    [](const ::testing::TestParamInfo<LineCase>& param_info) {
-      return std::string(param_info.param.label);
-    });
+    lumora::testing::ParamLabel());
 
 class ParseAdvModelList : public ::testing::Test {
  protected:
@@ -200,9 +199,7 @@ INSTANTIATE_TEST_SUITE_P(
         NumberCase{"digits_after_the_comma_do_not_count", "x,5", kBefore, "5"},
         NumberCase{"overflow_saturates", "99999999999", INT32_MAX, std::nullopt},
         NumberCase{"underflow_saturates", "-99999999999", INT32_MIN, std::nullopt}),
-    [](const ::testing::TestParamInfo<NumberCase>& param_info) {
-      return std::string(param_info.param.label);
-    });
+    lumora::testing::ParamLabel());
 
 struct TextCase {
   const char* label;
@@ -242,9 +239,7 @@ INSTANTIATE_TEST_SUITE_P(
         TextCase{"empty_last_keeps", "", "old", std::nullopt},
         TextCase{"long_text_is_cut", "abcdefghij,k", "abcde", "k"},
         TextCase{"trailing_comma", "x,", "x", ""}),
-    [](const ::testing::TestParamInfo<TextCase>& param_info) {
-      return std::string(param_info.param.label);
-    });
+    lumora::testing::ParamLabel());
 
 }  // namespace
 

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "support/param_label.h"
+
 namespace lumora {
 
 namespace {
@@ -262,9 +264,7 @@ INSTANTIATE_TEST_SUITE_P(
         WhitespaceCase{"empty", "", ""},
         WhitespaceCase{"nothing_to_remove", "0x1,2,\"A\"", "0x1,2,\"A\""},
         WhitespaceCase{"high_bytes_stay", "\xa0 \xff", "\xa0\xff"}),
-    [](const ::testing::TestParamInfo<WhitespaceCase>& param_info) {
-      return std::string(param_info.param.label);
-    });
+    lumora::testing::ParamLabel());
 
 }  // namespace
 

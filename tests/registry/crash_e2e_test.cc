@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "sandbox/sandbox.h"
+#include "support/param_label.h"
 
 namespace lumora::testing {
 namespace {
@@ -141,7 +142,7 @@ INSTANTIATE_TEST_SUITE_P(
                       CrashCase{"log_on", {"-LI"}, 50},
                       CrashCase{"log_off", {"-LO"}, 50},
                       CrashCase{"load", {"-l:saved"}, 50}),
-    [](const ::testing::TestParamInfo<CrashCase>& param) { return std::string(param.param.label); });
+    lumora::testing::ParamLabel());
 
 using ConcurrentAddTest = SandboxTest;
 
