@@ -17,7 +17,7 @@
 namespace lumora::testing {
 namespace {
 
-using ConfigWriterTest = SandboxTest;
+using RewritingCommandsTest = SandboxTest;
 
 constexpr char kDir[] = "/etc/opt/kelvane/scanner/lumora";
 constexpr char kCannotWrite[] = "Cannot write /etc/opt/kelvane/scanner/lumora//lumsanenetdevice.cfg\n";
@@ -39,7 +39,7 @@ std::string full_tmpfs_prelude(const std::string& dir, const std::string& host_c
          "dd if=/dev/zero of=" + dir + "/filler bs=1024 count=64 2>/dev/null || true\n";
 }
 
-TEST_F(ConfigWriterTest, AFullConfigurationFilesystemLeavesTheFileByteIdentical) {
+TEST_F(RewritingCommandsTest, AFullConfigurationFilesystemLeavesTheFileByteIdentical) {
   const std::string original = sample_config();
   write_config(original);
   const std::string saved = sandbox_->root() + "/saved";
@@ -64,7 +64,7 @@ TEST_F(ConfigWriterTest, AFullConfigurationFilesystemLeavesTheFileByteIdentical)
   }
 }
 
-TEST_F(ConfigWriterTest, AFullTmpLeavesTheFileByteIdentical) {
+TEST_F(RewritingCommandsTest, AFullTmpLeavesTheFileByteIdentical) {
   const std::string original = sample_config();
   write_config(original);
   for (const std::vector<std::string>& args :
@@ -86,7 +86,7 @@ TEST_F(ConfigWriterTest, AFullTmpLeavesTheFileByteIdentical) {
   }
 }
 
-TEST_F(ConfigWriterTest, AFailingPipelineLeavesTheFileAsItWas) {
+TEST_F(RewritingCommandsTest, AFailingPipelineLeavesTheFileAsItWas) {
   const std::string original = sample_config();
   write_config(original);
   sandbox_->install_fake("uniq", 1);
@@ -134,7 +134,7 @@ std::vector<std::string> new_file_calls(const std::string& trace) {
 
 // A crash must find either the old file or the whole new one: the new file's bytes reach the
 // disk before it takes the old one's name, and the new name reaches it before the run ends.
-TEST_F(ConfigWriterTest, EveryRewriteFlushesTheNewFileBeforeRenamingIt) {
+TEST_F(RewritingCommandsTest, EveryRewriteFlushesTheNewFileBeforeRenamingIt) {
   write_config(sample_config());
   sandbox_->write_file("/etc/opt/kelvane/scanner/lumora//Lumsane.ini",
                        "[Support Model]\n0x1:0x2,1,2,\"M\",1,1,,,\n");
@@ -157,7 +157,7 @@ TEST_F(ConfigWriterTest, EveryRewriteFlushesTheNewFileBeforeRenamingIt) {
   }
 }
 
-TEST_F(ConfigWriterTest, PermissionsAndOwnerAreKept) {
+TEST_F(RewritingCommandsTest, PermissionsAndOwnerAreKept) {
   write_config(sample_config());
   const std::string host = sandbox_->host_path(kConfigPath);
   ASSERT_EQ(::chmod(host.c_str(), 0640), 0);
@@ -178,7 +178,7 @@ TEST_F(ConfigWriterTest, PermissionsAndOwnerAreKept) {
   }
 }
 
-TEST_F(ConfigWriterTest, ANewFileGetsTheUmaskOfTheShell) {
+TEST_F(RewritingCommandsTest, ANewFileGetsTheUmaskOfTheShell) {
   run({"-LI"});
   const mode_t mask = ::umask(0);
   ::umask(mask);
@@ -187,7 +187,7 @@ TEST_F(ConfigWriterTest, ANewFileGetsTheUmaskOfTheShell) {
   EXPECT_EQ(info.st_mode & 07777, 0666u & ~mask);
 }
 
-TEST_F(ConfigWriterTest, ASymlinkedConfigurationFileStaysALink) {
+TEST_F(RewritingCommandsTest, ASymlinkedConfigurationFileStaysALink) {
   sandbox_->write_file("/etc/opt/real/devices.cfg", device("a"));
   std::filesystem::create_symlink("../../../real/devices.cfg", sandbox_->host_path(kConfigPath));
   run({"-LI"});
@@ -196,7 +196,7 @@ TEST_F(ConfigWriterTest, ASymlinkedConfigurationFileStaysALink) {
             "log=/tmp/lum_sane.log , 1 , w\n" + device("a"));
 }
 
-TEST_F(ConfigWriterTest, AMissingDirectoryIsReportedAndNothingIsMade) {
+TEST_F(RewritingCommandsTest, AMissingDirectoryIsReportedAndNothingIsMade) {
   std::filesystem::remove_all(sandbox_->host_path(kDir));
   for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
            {"-LI"}, {"-LO"}, {"-r", "x"}}) {
@@ -213,7 +213,7 @@ TEST_F(ConfigWriterTest, AMissingDirectoryIsReportedAndNothingIsMade) {
 // Every writer makes its pending file only under the lock, so one found by a run that holds
 // the lock was left by a killed run: every writer clears them, and nothing else. Scratch
 // files under /tmp cannot be told from those of a live run, and stay.
-TEST_F(ConfigWriterTest, EveryWriterClearsThePendingFilesOfKilledRuns) {
+TEST_F(RewritingCommandsTest, EveryWriterClearsThePendingFilesOfKilledRuns) {
   const std::vector<std::vector<std::string>> writers = {
       {"-a", "name=new", "model=M", "ip=10.0.0.9"}, {"-a", "name=dev1", "model=M", "ip=10.0.0.9"},
       {"-r", "dev1"}, {"-LI"}, {"-LO"}, {"-s:x"}, {"-l:x"}};
@@ -242,7 +242,7 @@ TEST_F(ConfigWriterTest, EveryWriterClearsThePendingFilesOfKilledRuns) {
 
 // What each writer prints when the configuration directory is read-only and when the
 // configuration file is a link to nowhere, as the README and the man page list it.
-TEST_F(ConfigWriterTest, AReadOnlyDirectoryAndADanglingLinkGiveTheDocumentedMessages) {
+TEST_F(RewritingCommandsTest, AReadOnlyDirectoryAndADanglingLinkGiveTheDocumentedMessages) {
   const std::string label = std::string(kDir) + "/x.lumoraconf";
   const std::vector<std::pair<std::vector<std::string>, std::string>> writers = {
       {{"-a", "name=new", "model=M", "ip=10.0.0.9"}, kCannotWrite},
@@ -277,7 +277,7 @@ TEST_F(ConfigWriterTest, AReadOnlyDirectoryAndADanglingLinkGiveTheDocumentedMess
   EXPECT_TRUE(sandbox_->tmp_entries().empty());
 }
 
-TEST_F(ConfigWriterTest, ConcurrentRemovesAndLogSwitchesLoseNothing) {
+TEST_F(RewritingCommandsTest, ConcurrentRemovesAndLogSwitchesLoseNothing) {
   std::string original;
   for (int i = 0; i < 16; ++i) original += device("dev" + std::to_string(i));
   write_config(original);

@@ -63,7 +63,7 @@ struct CrashCase {
 
 void PrintTo(const CrashCase& crash, std::ostream* out) { *out << crash.label; }
 
-class CrashTest : public SandboxTest, public ::testing::WithParamInterface<CrashCase> {
+class KilledCommandTest : public SandboxTest, public ::testing::WithParamInterface<CrashCase> {
  protected:
   void reset() const {
     write_config(two_hundred_devices());
@@ -85,7 +85,7 @@ class CrashTest : public SandboxTest, public ::testing::WithParamInterface<Crash
   }
 };
 
-TEST_P(CrashTest, AKilledRunLeavesTheOldOrTheNewFileAndTheNextRunClearsUp) {
+TEST_P(KilledCommandTest, AKilledRunLeavesTheOldOrTheNewFileAndTheNextRunClearsUp) {
   const CrashCase& crash = GetParam();
   const std::string old_content = two_hundred_devices();
 
@@ -135,7 +135,7 @@ TEST_P(CrashTest, AKilledRunLeavesTheOldOrTheNewFileAndTheNextRunClearsUp) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Commands, CrashTest,
+    Commands, KilledCommandTest,
     ::testing::Values(CrashCase{"add", {"-a", "name=newdev", "model=LX-500", "ip=10.1.2.3"}, 55},
                       CrashCase{"remove_one", {"-r", "dev100"}, 50},
                       CrashCase{"remove_two", {"-r", "dev050", "dev150"}, 55},
