@@ -18,9 +18,7 @@
 
 #include "catalogue/model_list.h"
 #include "fixtures.h"
-#include "catalogue/model_line.h"
 #include "netconfig/scramble.h"
-#include "registry/device_line.h"
 #include "registry/device_registry.h"
 
 namespace {

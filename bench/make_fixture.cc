@@ -7,9 +7,9 @@
 #include <cstring>
 #include <exception>
 
-#include "catalogue/adv_model.h"
+#include "catalogue/model_list.h"
 #include "fixtures.h"
-#include "registry/device_entry.h"
+#include "registry/device_registry.h"
 
 int main(int argc, char** argv) {
   // The sizes of the records the tool allocates per catalogue line and per device line, for

@@ -8,9 +8,9 @@
 #include <string_view>
 #include <vector>
 
-#include "frontend/command_key.h"
+#include "frontend/dispatch.h"
 #include "fuzz_support.h"
-#include "registry/device_args.h"
+#include "registry/add_device.h"
 
 using lumora::fuzz::fail;
 

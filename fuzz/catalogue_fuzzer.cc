@@ -11,9 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "catalogue/adv_model.h"
 #include "catalogue/catalogue_file.h"
-#include "catalogue/model_line.h"
 #include "catalogue/model_list.h"
 #include "fuzz_support.h"
 

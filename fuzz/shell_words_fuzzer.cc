@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "common/shell_quote.h"
+#include "common/shell.h"
 #include "fuzz_support.h"
 #include "registry/remove_devices.h"
 #include "remove_batch.h"

@@ -10,6 +10,8 @@
 # in fuzz/TARGET.flags.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# shellcheck source=scripts/lib.sh
+source scripts/lib.sh
 
 usage() {
   echo "usage: $0 TARGET [SECONDS] [--merge]" >&2
@@ -29,23 +31,19 @@ target=${args[0]}
 seconds=${args[1]:-600}
 [[ $seconds =~ ^[0-9]+$ ]] || usage
 if [[ ! -d fuzz/corpus/$target ]]; then
-  echo "fuzz: no such target: $target (have: $(ls fuzz/corpus | tr '\n' ' '))" >&2
+  echo "fuzz: no such target: $target (have: $(find fuzz/corpus -mindepth 1 -maxdepth 1 -type d -printf '%f\n' | sort | tr '\n' ' '))" >&2
   exit 2
 fi
 
 if [[ ! -f build-fuzz/build.ninja ]]; then
-  cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
-        -DCMAKE_CXX_COMPILER=clang++ -DLUMORA_BUILD_FUZZERS=ON -DLUMORA_BUILD_TESTS=OFF \
-        -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
+  # shellcheck disable=SC2119  # no extra cmake arguments here
+  lumora_configure_fuzz_build
 fi
 cmake --build build-fuzz -j "${LUMORA_JOBS:-2}" --target "fuzz_$target"
 
 # A target's own flags (fuzz/TARGET.flags, one a line) come first, so the extra options can
 # override them.
-flags=()
-if [[ -f fuzz/$target.flags ]]; then
-  mapfile -t flags < <(grep -v -e '^#' -e '^[[:space:]]*$' "fuzz/$target.flags")
-fi
+lumora_read_fuzz_flags "$target"
 
 work=$(mktemp -d -p /var/tmp "lumora-fuzz-$target.XXXXXX")
 trap 'rm -rf "$work"' EXIT
@@ -53,7 +51,7 @@ cp -r "fuzz/corpus/$target/." "$work/"
 mkdir -p build-fuzz/artifacts
 # shellcheck disable=SC2086  # the extra options are meant to split into words
 "build-fuzz/fuzz/fuzz_$target" -max_total_time="$seconds" -print_final_stats=1 \
-    -artifact_prefix="build-fuzz/artifacts/$target-" "${flags[@]}" ${LUMORA_FUZZ_OPTIONS:-} "$work"
+    -artifact_prefix="build-fuzz/artifacts/$target-" "${lumora_fuzz_flags[@]}" ${LUMORA_FUZZ_OPTIONS:-} "$work"
 
 if [[ $merge == 1 ]]; then
   "build-fuzz/fuzz/fuzz_$target" -merge=1 "fuzz/corpus/$target" "$work"

@@ -12,15 +12,14 @@
 # fuzz target (default 60).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# shellcheck source=scripts/lib.sh
+source scripts/lib.sh
 
 jobs=${LUMORA_JOBS:-2}
 fuzz_seconds=${LUMORA_FUZZ_SECONDS:-60}
 
 # Versionless names: each release's default clang, its runtimes and clang-tidy.
-packages=(clang libclang-rt-dev clang-tidy cppcheck cmake ninja-build g++ libgtest-dev
-          libgmock-dev sane-utils iputils-ping bash-completion mount)
-apt-get update
-DEBIAN_FRONTEND=noninteractive apt-get install -y "${packages[@]}"
+lumora_apt_install "${lumora_test_packages[@]}" clang libclang-rt-dev clang-tidy cppcheck
 
 scratch=$(mktemp -d -p /var/tmp lumora-hardening.XXXXXX)
 trap 'rm -rf "$scratch"' EXIT
@@ -44,16 +43,8 @@ cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMORA
 cmake --build build-sanitize -j "$jobs"
 export ASAN_OPTIONS=halt_on_error=1:detect_leaks=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
-set +e
-ctest --test-dir build-sanitize --output-on-failure -j "$jobs" 2>&1 | tee "$scratch/ctest.log"
-status=${PIPESTATUS[0]}
-set -e
-if [[ $status != 0 ]]; then
-  echo "hardening: tests failed under the sanitizers" >&2
-  exit 1
-fi
-if grep -qE "\(Skipped\)|\(Not Run\)|tests did not run" "$scratch/ctest.log"; then
-  echo "hardening: some tests were skipped or did not run; that counts as a failure" >&2
+if ! lumora_ctest_without_skips build-sanitize "$jobs" "$scratch/ctest.log"; then
+  echo "hardening: tests failed, or were skipped, under the sanitizers" >&2
   exit 1
 fi
 unset ASAN_OPTIONS UBSAN_OPTIONS
@@ -61,9 +52,7 @@ end_stage "sanitizer build and tests"
 
 # b) fuzzers.
 begin_stage "fuzzer build"
-cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
-      -DCMAKE_CXX_COMPILER=clang++ -DLUMORA_BUILD_FUZZERS=ON -DLUMORA_BUILD_TESTS=OFF \
-      -DLUMORA_WERROR=ON -DCMAKE_EXPORT_COMPILE_COMMANDS=ON
+lumora_configure_fuzz_build -DLUMORA_WERROR=ON
 targets=()
 for dir in fuzz/corpus/*/; do
   targets+=("$(basename "$dir")")
@@ -77,12 +66,10 @@ for target in "${targets[@]}"; do
   corpus="$scratch/corpus-$target"
   cp -r "fuzz/corpus/$target" "$corpus"
   log="build-fuzz/artifacts/$target.log"
-  flags=()  # the target's own libFuzzer flags, one a line, as scripts/fuzz.sh gives them
-  if [[ -f fuzz/$target.flags ]]; then
-    mapfile -t flags < <(grep -v -e '^#' -e '^[[:space:]]*$' "fuzz/$target.flags")
-  fi
+  lumora_read_fuzz_flags "$target"
   if ! "build-fuzz/fuzz/fuzz_$target" -max_total_time="$fuzz_seconds" -print_final_stats=1 \
-       -artifact_prefix="build-fuzz/artifacts/$target-" "${flags[@]}" "$corpus" > "$log" 2>&1; then
+       -artifact_prefix="build-fuzz/artifacts/$target-" "${lumora_fuzz_flags[@]}" "$corpus" \
+       > "$log" 2>&1; then
     tail -n 80 "$log"
     echo "hardening: fuzz target $target found a fault (input and $log under build-fuzz/artifacts/)" >&2
     exit 1

@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "catalogue/model_line.h"
 #include "common/unique_file.h"
 #include "netconfig/scramble.h"
 
@@ -31,7 +30,7 @@ int is_ini_name(const char* name) {
   return std::strcmp(name + length - kIniSuffixLength, kIniSuffix) == 0 ? 0 : -1;
 }
 
-void read_adv_model_file(const char* path) {
+void for_each_model_line(const char* path, ModelLineHandler on_model_line) {
   if (path == nullptr) return;
   UniqueFile file(std::fopen(path, "r"));
   if (!file) return;
@@ -49,7 +48,7 @@ void read_adv_model_file(const char* path) {
     // Any other section ends the reading, even a second "[Support Model]".
     if (*start == '[') break;
     // A carriage return, or nothing at all, is a model line like any other.
-    parse_adv_model(start);
+    on_model_line(start);
   }
 }
 

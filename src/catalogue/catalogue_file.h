@@ -1,5 +1,5 @@
-// Reading the catalogue files: which directory entries are catalogue files, and how the
-// "[Support Model]" section of one file yields model lines.
+// Reading the catalogue files, apart from what their lines mean: which directory entries are
+// catalogue files, and how the "[Support Model]" section of one file yields model lines.
 #pragma once
 
 #include <cstddef>
@@ -14,8 +14,11 @@ inline constexpr std::size_t kCatalogueLineSize = 1024;
 // not hidden), -1 when it is not.
 int is_ini_name(const char* name);
 
-// Appends a record for each model line of the file's first "[Support Model]" section. A file
-// that cannot be opened or read contributes nothing.
-void read_adv_model_file(const char* path);
+// What is done with each model line: the line, descrambled, writable and with its line break.
+using ModelLineHandler = int (*)(char* line);
+
+// Hands each model line of the file's first "[Support Model]" section to on_model_line, in
+// file order. A file that cannot be opened or read yields nothing.
+void for_each_model_line(const char* path, ModelLineHandler on_model_line);
 
 }  // namespace lumora

@@ -1,10 +1,14 @@
 #include "common/byte_io.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
 
+#include "common/unique_file.h"
+
 namespace lumora {
+
 namespace {
 
 // One read's worth: two pages, so that a configuration file of a few hundred devices is
@@ -35,6 +39,29 @@ bool copy_all(int in_fd, int out_fd) {
     }
     if (!write_all(out_fd, std::string_view(chunk, static_cast<std::size_t>(got)))) return false;
   }
+}
+
+CopyResult copy_file(const char* source, const char* destination, const char* mode) {
+  UniqueFd in(::open(source, O_RDONLY | O_CLOEXEC));
+  if (!in) return kCopyNotOpened;
+  const int flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | (mode[0] == 'a' ? O_APPEND : O_TRUNC);
+  UniqueFd out(::open(destination, flags, 0666));
+  if (!out) return kCopyNotOpened;
+  const bool copied = copy_all(in.get(), out.get());
+  // A failing close can be the first news of a full disk.
+  if (::close(out.release()) != 0 || !copied) return kCopyIoError;
+  return kCopyDone;
+}
+
+CopyResult copy_file_to_fd(const char* source, int fd) {
+  UniqueFd in(::open(source, O_RDONLY | O_CLOEXEC));
+  if (!in) return kCopyNotOpened;
+  return copy_all(in.get(), fd) ? kCopyDone : kCopyIoError;
+}
+
+int file_exists(const char* path) {
+  UniqueFile file(std::fopen(path, "r"));
+  return file ? 1 : 0;
 }
 
 }  // namespace lumora

@@ -49,7 +49,4 @@ class UniqueFd {
   int fd_ = -1;
 };
 
-// Whether the file at path can be opened for reading; it is closed again at once.
-int file_exists(const char* path);
-
 }  // namespace lumora

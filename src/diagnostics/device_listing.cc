@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "registry/device_entry.h"
 #include "registry/device_registry.h"
 
 namespace lumora {

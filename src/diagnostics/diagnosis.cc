@@ -3,8 +3,8 @@
 #include <cstdio>
 
 #include "catalogue/model_list.h"
+#include "common/shell.h"
 #include "diagnostics/device_listing.h"
-#include "diagnostics/echo_and_run.h"
 #include "diagnostics/ping.h"
 
 namespace lumora {

@@ -3,9 +3,7 @@
 #include <cstdio>
 
 #include "common/bounded_text.h"
-#include "common/shell_quote.h"
-#include "diagnostics/echo_and_run.h"
-#include "registry/device_entry.h"
+#include "common/shell.h"
 #include "registry/device_registry.h"
 
 namespace lumora {

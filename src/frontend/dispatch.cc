@@ -4,18 +4,58 @@
 #include <cstring>
 
 #include "common/bounded_text.h"
-#include "frontend/command_key.h"
-#include "frontend/netconfig_tool.h"
-#include "frontend/usage.h"
 #include "diagnostics/diagnosis.h"
 #include "diagnostics/ping.h"
+#include "frontend/netconfig_tool.h"
 #include "registry/add_device.h"
 #include "registry/config_copy.h"
 #include "registry/log_switch.h"
 #include "registry/remove_devices.h"
 
 namespace lumora {
+
+std::int32_t command_key(const char* word) {
+  if (word == nullptr || word[0] == '\0') return 0;
+  if (word[1] == '\0') return make_key(word[0], '\0');
+  if (word[2] == '\0') return make_key(word[0], word[1]);
+  return make_key(word[0], word[1], word[2]);
+}
+
 namespace {
+
+// Installers and front ends match these lines as they stand, trailing blanks included; the
+// header has no line break of its own, so the first line printed is the header followed by
+// the first entry. The empty slot ends the table.
+constexpr const char* kUsageLines[] = {
+    "   OPTION:",
+    "       -a name=FRIENDLY-NAME model=MODEL-NAME ip=xx.xx.xx.xx    ",
+    "       -a name=FRIENDLY-NAME model=MODEL-NAME nodename=LQX_xxxxx ",
+    "                   : Add network scanner",
+    "       -r FRIENDLY-NAME [FRIENDLY-NAME ...]",
+    "                   : Remove network scanner",
+    "       -q          : Query network scanners",
+    "       -d          : Diagnosis",
+    "       -p          : Ping (for network scanners)  ",
+    "       -s:[LABEL]  : Save current configuration",
+    "       -l:[LABEL]  : Load saved configuration",
+    "",
+};
+
+}  // namespace
+
+void print_usage() {
+  std::fputs("USAGE: lumoraconf [-OPTION]", stdout);
+  for (const char* const* line = kUsageLines; **line != '\0'; ++line) {
+    std::fputs(*line, stdout);
+    std::fputc('\n', stdout);
+  }
+}
+
+namespace {
+
+// The word handed over after "-a": 511 characters and the terminator. More than the command
+// line to the tool can carry (kNetconfigCommandMax), so only that line ever cuts the word.
+constexpr std::size_t kHandOverWordSize = 512;
 
 using CommandHandler = void (*)(int argc, char** argv);
 
@@ -30,7 +70,7 @@ void add_command(int argc, char** argv) {
     add_net_device(argc, argv);
     return;
   }
-  char argument[512] = {};
+  char argument[kHandOverWordSize] = {};
   copy_bounded(argument, argv[2]);
   run_netconfig_tool(argument);
 }

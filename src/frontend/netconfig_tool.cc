@@ -4,10 +4,9 @@
 #include <string_view>
 
 #include "common/bounded_text.h"
+#include "common/byte_io.h"
 #include "common/paths.h"
-#include "common/run_shell.h"
-#include "common/shell_quote.h"
-#include "common/unique_file.h"
+#include "common/shell.h"
 
 namespace lumora {
 

@@ -5,7 +5,9 @@
 
 namespace lumora {
 
-// Longest command line handed to an external tool, in characters.
+// Longest command line handed to an external tool, in characters: fixed by the hand-over of
+// the product family (a 255-byte limit, terminator included). The line is cut there, outside
+// any quotes (format_netconfig_command), rather than somewhere the shell would misread.
 inline constexpr std::size_t kNetconfigCommandMax = 254;
 
 // Forms the command line "<tool> <argument>" into command (at least kNetconfigCommandMax + 1

@@ -6,9 +6,11 @@
 
 namespace lumora {
 
-// Longest line (characters, line break included) that decode_line descrambles, and the work
-// buffer it descrambles into.
+// Longest line (characters, line break included) that decode_line descrambles: fixed by the
+// backend's format; a longer line is plain text to it, and so to us.
 inline constexpr std::size_t kDecodeLineLimit = 496;
+// The work buffer decode_line descrambles into: the backend's size, which holds any line up to
+// kDecodeLineLimit with its terminator (the descrambled text is never longer than the line).
 inline constexpr std::size_t kDecodeWorkSize = 512;
 
 // Writes the descrambled text of a scrambled source, or a copy of a plain one, with its

@@ -16,7 +16,6 @@
 #include "query/json_text.h"
 #include "query/query_input.h"
 #include "registry/device_registry.h"
-#include "registry/log_settings.h"
 
 namespace lumora {
 namespace {

@@ -3,15 +3,19 @@
 #include <cstring>
 
 #include "common/bounded_text.h"
+#include "common/byte_io.h"
 #include "common/paths.h"
 #include "registry/config_writer.h"
-#include "registry/file_copy.h"
-#include "registry/pending_file.h"
+#include "registry/file_replacement.h"
 
 namespace lumora {
 namespace {
 
+// The path of a labelled copy: the backend's directory, the label and ".lumoraconf".
 constexpr std::size_t kCopyPathSize = 512;
+// The smallest path buffer config_copy_path accepts, part of its interface: the directory and
+// the suffix alone take 43 characters and the terminator, so a smaller one holds no label.
+constexpr std::size_t kMinCopyPathSize = 48;
 
 enum class CopyDirection : std::uint8_t { kSave = 0, kLoad = 1 };
 
@@ -31,7 +35,7 @@ std::int32_t copy_step(const char* label_path, CopyDirection direction) {
 }  // namespace
 
 std::int32_t config_copy_path(const char* option_word, char* buffer, std::size_t size) {
-  if (size < 48) return -1;
+  if (size < kMinCopyPathSize) return -1;
   const char* word = option_word;
   while (*word == ' ' || *word == '\t') ++word;
   for (int skipped = 0; skipped < 3 && *word != '\0'; ++skipped) ++word;

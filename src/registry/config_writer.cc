@@ -1,18 +1,23 @@
 #include "registry/config_writer.h"
 
+#include <fcntl.h>
+#include <stdlib.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <climits>
 #include <cstdio>
 #include <vector>
 
 #include "common/bounded_text.h"
+#include "common/byte_io.h"
 #include "common/paths.h"
-#include "common/run_shell.h"
-#include "common/shell_quote.h"
-#include "registry/pending_file.h"
+#include "common/shell.h"
+#include "common/unique_file.h"
+#include "registry/file_replacement.h"
 
 namespace lumora {
+
 namespace {
 
 off_t file_size(const char* path) {
@@ -26,12 +31,6 @@ off_t file_size(int fd) {
 }
 
 }  // namespace
-
-bool lock_for_writing(DirectoryLock& lock, const char* dir) {
-  if (!lock.acquire(dir)) return false;
-  remove_stale_pending_files(lock.fd());
-  return true;
-}
 
 void report_cannot_write(const char* path) { std::printf("Cannot write %s\n", path); }
 
@@ -70,6 +69,34 @@ bool merge_into_config(const DirectoryLock& lock, const ScratchFile& scratch) {
                         return format_scratch_pipeline(command, size, "uniq %s > %s",
                                                        scratch.path(), output);
                       }) == RewriteResult::kDone;
+}
+
+ScratchFile::~ScratchFile() { remove_scratch_file(*this); }
+
+bool make_scratch_file(ScratchFile& scratch) {
+  remove_scratch_file(scratch);
+  copy_bounded(scratch.path_, kScratchTemplate);
+  const int fd = ::mkstemp(scratch.path_);
+  if (fd < 0) {
+    scratch.path_[0] = '\0';
+    return false;
+  }
+  ::close(fd);
+  scratch.made_ = true;
+  return true;
+}
+
+void remove_scratch_file(ScratchFile& scratch) {
+  if (!scratch.made_) return;
+  ::unlink(scratch.path_);
+  scratch.made_ = false;
+}
+
+bool append_to_scratch(const ScratchFile& scratch, const char* text) {
+  UniqueFd fd(::open(scratch.path(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC));
+  if (!fd) return false;
+  if (!write_all(fd.get(), text)) return false;
+  return ::close(fd.release()) == 0;
 }
 
 }  // namespace lumora

@@ -1,22 +1,46 @@
-// Safe replacement of the device configuration file: under the tool's lock, a shell pipeline
-// turns the scratch file into a pending file beside the file it replaces, which takes the old
-// file's place only when the pipeline succeeded.
+// Rewriting the device configuration file: the ScratchFile where a rewrite assembles the new
+// content, and the shell pipeline that, under the tool's lock, turns it into a pending file
+// beside the file it replaces, which takes the old file's place only when the pipeline
+// succeeded.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 
-#include "common/directory_lock.h"
-#include "registry/scratch_file.h"
+#include "common/paths.h"
+#include "registry/file_replacement.h"
 
 namespace lumora {
 
-// Takes the lock that every writer holds while it reads and replaces files, on dir (the
-// configuration directory, outside the unit tests), and removes the pending files that runs
-// killed under it left there. False, without printing, when the directory is missing, cannot
-// be locked or cannot be written.
-bool lock_for_writing(DirectoryLock& lock, const char* dir);
+// Made by mkstemp from kScratchTemplate and kept, under the same name, until the command is
+// done: it is never unlinked and made again between passes, so nobody can slip a link in
+// its place. The destructor removes it on every path.
+class ScratchFile {
+ public:
+  ScratchFile() = default;
+  ScratchFile(const ScratchFile&) = delete;
+  ScratchFile& operator=(const ScratchFile&) = delete;
+  ~ScratchFile();
+
+  const char* path() const { return path_; }
+
+ private:
+  friend bool make_scratch_file(ScratchFile& scratch);
+  friend void remove_scratch_file(ScratchFile& scratch);
+
+  char path_[sizeof kScratchTemplate] = {};
+  bool made_ = false;
+};
+
+// Creates the file empty (readable and writable by its owner only). False when mkstemp fails.
+bool make_scratch_file(ScratchFile& scratch);
+
+// Unlinks the file if it was made.
+void remove_scratch_file(ScratchFile& scratch);
+
+// Writes text at the end of the scratch file. False on any write error.
+bool append_to_scratch(const ScratchFile& scratch, const char* text);
 
 // Prints "Cannot write <path>".
 void report_cannot_write(const char* path);

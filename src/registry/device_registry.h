@@ -1,12 +1,76 @@
-// The DeviceRegistry: the registered devices as read from the device configuration file, and
-// the lookups through which the other commands see them.
+// The device configuration file as the tool reads it: one registered scanner (DeviceEntry),
+// the reading of one line (widening its commas, telling its kind, scanning a device line or
+// the log line into the backend's log settings), and the DeviceRegistry, the devices read
+// from the file with the lookups through which the other commands see them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
-#include "registry/device_entry.h"
+// The backend's log settings as the device file's log line gives them. Only the reader of the
+// file writes them; they are exported by name for the backend's own use.
+inline constexpr std::size_t kLogFileSize = 260;
+
+extern "C" {
+extern char g_logfile[kLogFileSize];
+extern std::int32_t g_loglevel;
+extern char g_logmode;
+}
 
 namespace lumora {
+
+inline constexpr std::size_t kDeviceTextSize = 64;  // 63 characters and the terminator
+
+// Fields in memory order; a device line holds them as name, model, id, address.
+struct DeviceEntry {
+  char name[kDeviceTextSize];
+  char model[kDeviceTextSize];     // with its double quotes
+  char ip[kDeviceTextSize];        // IP-ADDRESS= lines only
+  char nodename[kDeviceTextSize];  // NODENAME= lines only
+  char id[kDeviceTextSize];        // "0x%x:0x%x" or "Unknown"
+  DeviceEntry* next;
+};
+
+// Selects one text field of a DeviceEntry; any other value selects nothing.
+enum DeviceField : std::uint8_t {
+  kDeviceName = 0,
+  kDeviceModel = 1,
+  kDeviceIp = 2,
+  kDeviceNodename = 3,
+  kDeviceId = 4,
+};
+
+// The field that selector picks, or null for a selector above 4.
+const char* device_field(const DeviceEntry& entry, unsigned selector);
+
+// Reading one line.
+
+// The read limit of the backend's reader of this file (fgets' count: 276 characters and the
+// terminator): fixed by the format, so that both sides cut an over-long line into the same
+// pieces.
+inline constexpr std::size_t kDeviceLineReadLimit = 277;
+// The backend's line buffer, fixed with the read limit: it holds a piece after the comma step,
+// its 276 characters, the six blanks widening three commas adds and the terminator (283).
+inline constexpr std::size_t kDeviceLineBufferSize = 296;
+
+// Turns each of the first three commas of line into " , ". The scan stops at the length the
+// line had before the step, so once c commas were widened it ends 2c characters short of the
+// new end and a comma standing there stays as it is. line must have room for six more bytes.
+void widen_commas(char* line);
+
+enum class DeviceLineKind : std::uint8_t { kSkipped, kLog, kDevice };
+
+DeviceLineKind classify_device_line(const char* line);
+
+// Fills name, model, id and ip or nodename from a device line; fields the line does not
+// supply stay as they were (empty in a fresh entry).
+void scan_device_line(const char* line, DeviceEntry& entry);
+
+// Applies a log line to g_logfile, g_loglevel and g_logmode; a setting the line does not
+// reach keeps its value.
+void apply_log_line(const char* line);
+
+// The DeviceRegistry.
 
 // Reads the device configuration file and appends an entry for each device line, applying
 // log lines to the log settings on the way. Returns the number of entries appended, or -1

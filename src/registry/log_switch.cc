@@ -1,9 +1,8 @@
 #include "registry/log_switch.h"
 
+#include "common/byte_io.h"
 #include "common/paths.h"
 #include "registry/config_writer.h"
-#include "registry/file_copy.h"
-#include "registry/scratch_file.h"
 
 namespace lumora {
 

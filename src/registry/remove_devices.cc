@@ -4,11 +4,10 @@
 
 #include <cstring>
 
+#include "common/byte_io.h"
 #include "common/paths.h"
-#include "common/shell_quote.h"
+#include "common/shell.h"
 #include "registry/config_writer.h"
-#include "registry/file_copy.h"
-#include "registry/scratch_file.h"
 
 namespace lumora {
 namespace {

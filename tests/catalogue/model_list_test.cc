@@ -1,18 +1,248 @@
 #include "catalogue/model_list.h"
 
-#include <dirent.h>
 #include <gtest/gtest.h>
 
+#include <dirent.h>
+
 #include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "common/build_config.h"
+#include "support/output_capture.h"
+#include "support/param_label.h"
 #include "support/temp_dir.h"
 
 namespace lumora {
+
+namespace {
+
+constexpr std::uint32_t kNoProduct = 0xFFFF;
+constexpr std::int32_t kMissing = 65535;
+
+struct Expected {
+  std::uint32_t vendor_id;
+  std::uint32_t product_id;
+  std::int32_t type;
+  std::int32_t type_hundreds;
+  std::int32_t type2;
+  std::int32_t re;
+  std::int32_t we;
+  std::string name;
+  std::string cm0;
+  std::string cm1;
+  std::string cm2;
+};
+
+// A line that names nothing but (at most) its identifiers: every other field is missing.
+Expected only_ids(std::uint32_t vendor_id, std::uint32_t product_id) {
+  return {vendor_id, product_id, 35, 655, kMissing, kMissing, kMissing, "", "", "", ""};
+}
+
+struct LineCase {
+  const char* label;
+  std::string line;
+  Expected expected;
+};
+
+class ParseAdvModel : public ::testing::TestWithParam<LineCase> {
+ protected:
+  void TearDown() override { free_adv_models(); }
+};
+
+TEST_P(ParseAdvModel, FillsTheRecordAtTheTail) {
+  std::vector<char> line(GetParam().line.begin(), GetParam().line.end());
+  line.push_back('\0');
+  ASSERT_EQ(parse_adv_model(line.data()), 0);
+  ASSERT_NE(root_adv_model, nullptr);
+  ASSERT_EQ(root_adv_model, tail_adv_model);
+  const AdvModel& m = *root_adv_model;
+  const Expected& e = GetParam().expected;
+  EXPECT_EQ(m.vendor_id, e.vendor_id);
+  EXPECT_EQ(m.product_id, e.product_id);
+  EXPECT_EQ(m.type, e.type);
+  EXPECT_EQ(m.type_hundreds, e.type_hundreds);
+  EXPECT_EQ(m.type2, e.type2);
+  EXPECT_EQ(m.re, e.re);
+  EXPECT_EQ(m.we, e.we);
+  EXPECT_EQ(std::string(m.name), e.name);
+  EXPECT_EQ(std::string(m.cm[0]), e.cm0);
+  EXPECT_EQ(std::string(m.cm[1]), e.cm1);
+  EXPECT_EQ(std::string(m.cm[2]), e.cm2);
+  EXPECT_EQ(m.next, nullptr);
+}
+
+const std::string kLongName(200, 'N');
+const std::string kLongCm(100, 'c');
+
+INSTANTIATE_TEST_SUITE_P(
+    ModelLine, ParseAdvModel,
+    ::testing::Values(
+        LineCase{"product_alone", "0x1234", only_ids(kMakerVendorId, 0x1234)},
+        LineCase{"vendor_and_product", "0x0001:0x0002,,5,ModelA1,,,x",
+                 {1, 2, 0, 0, 5, -1, -1, "ModelA1", "x", "", ""}},
+        LineCase{"every_field", "0x04b8:0x0142,1203,7,\"M-1\",16,32,a,b,c,ignored\n",
+                 {0x04b8, 0x0142, 3, 12, 7, 16, 32, "\"M-1\"", "a", "b", "c"}},
+        LineCase{"negative_type", "0x5,-205,1",
+                 {kMakerVendorId, 5, -5, -2, 1, kMissing, kMissing, "", "", "", ""}},
+        LineCase{"blanks_inside_quotes", "0x5, 1 , 2 , \"Model  X 1\" , 3 ,4, a b ,c\t,d\r\n",
+                 {kMakerVendorId, 5, 1, 0, 2, 3, 4, "\"ModelX1\"", "ab", "c", "d"}},
+        LineCase{"comma_inside_quotes_splits", "0x5,1,2,\"A,B\",3",
+                 {kMakerVendorId, 5, 1, 0, 2, -1, 3, "\"A", "", "", ""}},
+        LineCase{"trailing_comma_after_re", "0x5,1,2,N,7,",
+                 {kMakerVendorId, 5, 1, 0, 2, 7, -1, "N", "", "", ""}},
+        LineCase{"trailing_comma_after_name", "0x5,1,2,N,",
+                 {kMakerVendorId, 5, 1, 0, 2, -1, kMissing, "N", "", "", ""}},
+        LineCase{"vendor_without_product", "0x12:0x,1", {0x12, kNoProduct, 1, 0, kMissing,
+                                                         kMissing, kMissing, "", "", "", ""}},
+        LineCase{"colon_without_second_prefix", "0x5:6", only_ids(kMakerVendorId, 5)},
+        LineCase{"id_without_prefix", "1234:0x5", only_ids(kMakerVendorId, kNoProduct)},
+        LineCase{"id_not_a_number", "Scanner", only_ids(kMakerVendorId, kNoProduct)},
+        LineCase{"empty_id", ",", {kMakerVendorId, kNoProduct, 0, 0, kMissing, kMissing,
+                                   kMissing, "", "", "", ""}},
+        LineCase{"empty_line", "", only_ids(kMakerVendorId, kNoProduct)},
+        LineCase{"carriage_return_only", "\r", only_ids(kMakerVendorId, kNoProduct)},
+        LineCase{"blanks_and_tabs_only", " \t ", only_ids(kMakerVendorId, kNoProduct)},
+        LineCase{"types_not_numbers", "0x5,abc,xyz,N",
+                 {kMakerVendorId, 5, 0, 0, 0, kMissing, kMissing, "N", "", "", ""}},
+        LineCase{"type_followed_by_text", "0x5,12ab,3",
+                 {kMakerVendorId, 5, 12, 0, 3, kMissing, kMissing, "", "", "", ""}},
+        LineCase{"re_we_not_numbers", "0x5,1,2,N,x,y",
+                 {kMakerVendorId, 5, 1, 0, 2, -1, -1, "N", "", "", ""}},
+        LineCase{"type_overflow_saturates", "0x5,99999999999",
+                 {kMakerVendorId, 5, INT32_MAX % 100, INT32_MAX / 100, kMissing, kMissing,
+                  kMissing, "", "", "", ""}},
+        LineCase{"id_overflow_saturates", "0x123456789:0x1ffffffff",
+                 only_ids(UINT32_MAX, UINT32_MAX)},
+        LineCase{"long_texts_are_cut", "0x5,1,2," + kLongName + ",3,4," + kLongCm + ",y,z",
+                 {kMakerVendorId, 5, 1, 0, 2, 3, 4, kLongName.substr(0, kAdvModelNameSize - 1),
+                  kLongCm.substr(0, kAdvModelCmSize - 1), "y", "z"}},
+        LineCase{"long_id_is_scanned_whole",
+                 "0x" + std::string(900, '0') + "1:0x" + std::string(40, '0') + "2,9",
+                 {1, 2, 9, 0, kMissing, kMissing, kMissing, "", "", "", ""}}),
+    lumora::testing::ParamLabel());
+
+class ParseAdvModelList : public ::testing::Test {
+ protected:
+  void TearDown() override { free_adv_models(); }
+};
+
+TEST_F(ParseAdvModelList, AppendsEachLineAtTheTailInOrder) {
+  for (const char* text : {"0x1,1,1,First", "0x2,2,2,Second", "0x3,3,3,Third"}) {
+    std::string line = text;
+    ASSERT_EQ(parse_adv_model(line.data()), 0);
+    ASSERT_NE(tail_adv_model, nullptr);
+    EXPECT_EQ(std::string(tail_adv_model->name), text + 8);
+  }
+  std::vector<std::string> names;
+  for (const AdvModel* m = root_adv_model; m != nullptr; m = m->next) names.push_back(m->name);
+  EXPECT_EQ(names, (std::vector<std::string>{"First", "Second", "Third"}));
+}
+
+TEST_F(ParseAdvModelList, RemovesTheWhitespaceOfTheCallersLine) {
+  std::string line = " 0x1 , 2 ,\t3\r\n";
+  ASSERT_EQ(parse_adv_model(line.data()), 0);
+  // The line is cut at its commas as the fields are read; the first field is what is left.
+  EXPECT_EQ(std::string(line.c_str()), "0x1");
+}
+
+}  // namespace
+
+namespace {
+
+constexpr std::int32_t kBefore = 77;  // what the target held before the field was read
+
+struct NumberCase {
+  const char* label;
+  std::optional<std::string> rest;  // nullopt: no field left
+  std::int32_t expected;
+  std::optional<std::string> after;  // the rest returned; nullopt: none
+};
+
+class NumberField : public ::testing::TestWithParam<NumberCase> {};
+
+TEST_P(NumberField, ScansOrKeepsOrDefaults) {
+  const NumberCase& c = GetParam();
+  std::vector<char> line;
+  if (c.rest) {
+    line.assign(c.rest->begin(), c.rest->end());
+    line.push_back('\0');
+  }
+  std::int32_t target = kBefore;
+  const char* after = next_field(c.rest ? line.data() : nullptr, target, kMissing);
+  EXPECT_EQ(target, c.expected);
+  ASSERT_EQ(after != nullptr, c.after.has_value());
+  if (after != nullptr) {
+    EXPECT_EQ(std::string(after), *c.after);
+    EXPECT_EQ(after, line.data() + (c.rest->size() - c.after->size()));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Fields, NumberField,
+    ::testing::Values(
+        NumberCase{"missing", std::nullopt, kMissing, std::nullopt},
+        NumberCase{"last_field", "12", 12, std::nullopt},
+        NumberCase{"followed_by_more", "12,34,x", 12, "34,x"},
+        NumberCase{"negative", "-205,", -205, ""},
+        NumberCase{"plus_sign", "+3", 3, std::nullopt},
+        NumberCase{"digits_then_text", "5abc,1", 5, "1"},
+        NumberCase{"empty_and_more", ",1", kBefore, "1"},
+        NumberCase{"empty_and_last", "", kBefore, std::nullopt},
+        NumberCase{"not_a_number", "abc,1", kBefore, "1"},
+        NumberCase{"sign_alone", "-,1", kBefore, "1"},
+        NumberCase{"digits_after_the_comma_do_not_count", "x,5", kBefore, "5"},
+        NumberCase{"overflow_saturates", "99999999999", INT32_MAX, std::nullopt},
+        NumberCase{"underflow_saturates", "-99999999999", INT32_MIN, std::nullopt}),
+    lumora::testing::ParamLabel());
+
+struct TextCase {
+  const char* label;
+  std::optional<std::string> rest;
+  std::string expected;
+  std::optional<std::string> after;
+};
+
+class TextField : public ::testing::TestWithParam<TextCase> {};
+
+TEST_P(TextField, CopiesCutsKeepsOrEmpties) {
+  const TextCase& c = GetParam();
+  std::vector<char> line;
+  if (c.rest) {
+    line.assign(c.rest->begin(), c.rest->end());
+    line.push_back('\0');
+  }
+  // Six bytes of room and a guard behind them that must never change.
+  char target[8] = {'o', 'l', 'd', '\0', '\0', '\0', '#', '#'};
+  const char* after = next_field(c.rest ? line.data() : nullptr, target, 6);
+  EXPECT_EQ(std::string(target), c.expected);
+  EXPECT_EQ(target[6], '#');
+  EXPECT_EQ(target[7], '#');
+  ASSERT_EQ(after != nullptr, c.after.has_value());
+  if (after != nullptr) {
+    EXPECT_EQ(std::string(after), *c.after);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Fields, TextField,
+    ::testing::Values(
+        TextCase{"missing_empties", std::nullopt, "", std::nullopt},
+        TextCase{"whole_text", "\"M1\",3", "\"M1\"", "3"},
+        TextCase{"comma_inside_quotes_splits", "\"A,B\"", "\"A", "B\""},
+        TextCase{"empty_keeps", ",x", "old", "x"},
+        TextCase{"empty_last_keeps", "", "old", std::nullopt},
+        TextCase{"long_text_is_cut", "abcdefghij,k", "abcde", "k"},
+        TextCase{"trailing_comma", "x,", "x", ""}),
+    lumora::testing::ParamLabel());
+
+}  // namespace
+
 namespace {
 
 using lumora::testing::TempDir;
@@ -38,9 +268,9 @@ class ModelList : public ::testing::Test {
   void write_default(const std::string& content) const { dir_.write("Lumsane.ini", content); }
   int load() { return load_adv_models_from(models_dir().c_str(), default_file().c_str()); }
   static std::string dump() {
-    ::testing::internal::CaptureStdout();
+    lumora::testing::OutputCapture printed;
     EXPECT_EQ(dump_adv_models(), 0);
-    return ::testing::internal::GetCapturedStdout();
+    return printed.text();
   }
 
   TempDir dir_;
@@ -210,4 +440,5 @@ TEST_F(ModelList, DumpsEveryRecordInListOrder) {
 }
 
 }  // namespace
+
 }  // namespace lumora

@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "sandbox/sandbox.h"
+#include "support/device_lines.h"
 #include "support/command_output.h"
 
 namespace lumora::testing {
@@ -96,7 +97,7 @@ TEST_F(DiagnosisTest, PingGoesFromTheLastDeviceToTheFirst) {
 
 TEST_F(DiagnosisTest, AHostileNodeNameIsPingedAsANameAndRunsNothing) {
   const std::string hostile = "$(touch${IFS}/tmp/owned);touch${IFS}/tmp/owned2;'`reboot`'";
-  write_config("DEVICE=evil , \"M\" , Unknown , NODENAME=" + hostile + " \n");
+  write_config(nodename_device_line("evil", "\"M\"", "Unknown", hostile));
   const RunResult result = run({"-p"});
   EXPECT_EQ(result.out, "test evil\nping '$(touch${IFS}/tmp/owned);touch${IFS}/tmp/owned2;'\\''`reboot`'\\''' -w 10\n\n<pong>\n");
   EXPECT_EQ(sandbox_->calls("ping"), std::vector<std::string>{"ping [" + hostile + "] [-w] [10]"});

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "netconfig/test_scrambler.h"
+#include "support/param_label.h"
 
 namespace lumora {
 namespace {
@@ -72,7 +73,7 @@ INSTANTIATE_TEST_SUITE_P(
         DecodeCase{"marker_alone", "?#", ""},
         DecodeCase{"marker_and_line_break", "?#\n", ""},
         DecodeCase{"marker_and_one_key", "?#A", ""}),
-    [](const ::testing::TestParamInfo<DecodeCase>& param_info) { return std::string(param_info.param.label); });
+    lumora::testing::ParamLabel());
 
 // Keys of 128 and above leave v outside 32..123 after the three additions of 92; the low
 // eight bits are written as they are. S = 2 in each: permutation C, constant 69, key K1.
@@ -96,7 +97,7 @@ INSTANTIATE_TEST_SUITE_P(
         // 'A' (65) -> 67, m = 89, v = -227 + 276 = 49 ('1'); 't' (116, place 0) stays,
         // m = 40, v = 40 - 69 - 247 = -276, + 276 = 0: the line ends there.
         HighKeyCase{"zero_ends_the_line", "?#\xf7\x03" "AtB\n", "1"}),
-    [](const ::testing::TestParamInfo<HighKeyCase>& param_info) { return std::string(param_info.param.label); });
+    lumora::testing::ParamLabel());
 
 TEST(DecodeSub, WritesEveryByteOfTheTextEvenAfterAZero) {
   // As in zero_ends_the_line; 'B' (66, place 2) stays, m = 90, v = -226 + 276 = 50 ('2').

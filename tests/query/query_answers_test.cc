@@ -7,7 +7,7 @@
 #include <string>
 
 #include "netconfig/test_scrambler.h"
-#include "registry/log_settings.h"
+#include "registry/device_registry.h"
 #include "support/temp_dir.h"
 
 namespace lumora {

@@ -3,6 +3,7 @@
 #include "registry/config_writer.h"
 
 #include <gtest/gtest.h>
+
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -12,20 +13,18 @@
 #include <string>
 #include <vector>
 
+#include "support/output_capture.h"
+#include "support/file_text.h"
 #include "support/temp_dir.h"
 
 namespace lumora {
+
 namespace {
 
 namespace fs = std::filesystem;
+using lumora::testing::OutputCapture;
+using lumora::testing::read_whole_file;
 using lumora::testing::TempDir;
-
-std::string slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 std::vector<std::string> names_in(const std::string& dir) {
   std::vector<std::string> names;
@@ -45,14 +44,14 @@ Rewrite rewrite(const TempDir& dir, const char* format) {
   const std::string scratch = dir.path() + "/scratch";
   DirectoryLock lock;
   EXPECT_TRUE(lock_for_writing(lock, dir.path().c_str()));
-  ::testing::internal::CaptureStdout();
+  OutputCapture printed;
   const RewriteResult result =
       rewrite_file(lock, target.c_str(), scratch.c_str(),
                    [&](const char* output, char* command, std::size_t size) {
                      return format[0] != '\0' && format_scratch_pipeline(command, size, format,
                                                                           scratch.c_str(), output);
                    });
-  return {result, ::testing::internal::GetCapturedStdout()};
+  return {result, printed.text()};
 }
 
 TEST(RewriteFile, ThePipelinesResultReplacesTheTarget) {
@@ -62,7 +61,7 @@ TEST(RewriteFile, ThePipelinesResultReplacesTheTarget) {
   const Rewrite done = rewrite(dir, "uniq %s > %s");
   EXPECT_EQ(done.result, RewriteResult::kDone);
   EXPECT_EQ(done.printed, "");
-  EXPECT_EQ(slurp(dir.path() + "/devices.cfg"), "a\nb\n");
+  EXPECT_EQ(read_whole_file(dir.path() + "/devices.cfg"), "a\nb\n");
   EXPECT_EQ(names_in(dir.path()), (std::vector<std::string>{"devices.cfg", "scratch"}));
 }
 
@@ -79,7 +78,7 @@ TEST(RewriteFile, FailuresLeaveTheTargetAndNoPendingFile) {
     const Rewrite failed = rewrite(dir, format);
     EXPECT_EQ(failed.result, RewriteResult::kFailed) << why;
     EXPECT_EQ(failed.printed, "Cannot write " + dir.path() + "/devices.cfg\n") << why;
-    EXPECT_EQ(slurp(dir.path() + "/devices.cfg"), "old\n") << why;
+    EXPECT_EQ(read_whole_file(dir.path() + "/devices.cfg"), "old\n") << why;
     EXPECT_EQ(names_in(dir.path()), (std::vector<std::string>{"devices.cfg", "scratch"})) << why;
   }
 }
@@ -91,7 +90,7 @@ TEST(RewriteFile, ACommandThatCannotBeFormedChangesAndPrintsNothing) {
   const Rewrite refused = rewrite(dir, "");
   EXPECT_EQ(refused.result, RewriteResult::kCommandTooLong);
   EXPECT_EQ(refused.printed, "");
-  EXPECT_EQ(slurp(dir.path() + "/devices.cfg"), "old\n");
+  EXPECT_EQ(read_whole_file(dir.path() + "/devices.cfg"), "old\n");
   EXPECT_EQ(names_in(dir.path()), (std::vector<std::string>{"devices.cfg", "scratch"}));
 }
 
@@ -100,21 +99,9 @@ TEST(RewriteFile, AnEmptyScratchFileMayGiveAnEmptyFile) {
   dir.write("devices.cfg", "old\n");
   dir.write("scratch", "");
   EXPECT_EQ(rewrite(dir, "uniq %s > %s").result, RewriteResult::kDone);
-  EXPECT_EQ(slurp(dir.path() + "/devices.cfg"), "");
-}
-
-TEST(LockForWriting, ClearsWhatKilledRunsLeftAndNothingElse) {
-  TempDir dir;
-  dir.write(".lumoraconf-new.AbC123", "copy of a killed run\n");
-  dir.write(".lumoraconf-new.AbC12", "not of the pattern\n");
-  dir.write("devices.cfg", "old\n");
-  DirectoryLock lock;
-  ASSERT_TRUE(lock_for_writing(lock, dir.path().c_str()));
-  EXPECT_EQ(names_in(dir.path()),
-            (std::vector<std::string>{".lumoraconf-new.AbC12", "devices.cfg"}));
-  DirectoryLock missing;
-  EXPECT_FALSE(lock_for_writing(missing, (dir.path() + "/missing").c_str()));
+  EXPECT_EQ(read_whole_file(dir.path() + "/devices.cfg"), "");
 }
 
 }  // namespace
+
 }  // namespace lumora

@@ -10,6 +10,7 @@
 
 #include "registry/config_writer.h"
 #include "support/command_output.h"
+#include "support/device_lines.h"
 #include "support/temp_dir.h"
 
 namespace lumora {
@@ -101,9 +102,7 @@ std::string run_sed(const TempDir& dir, const std::string& name, const std::stri
                                          " && cat " + dir.path() + "/out.cfg");
 }
 
-std::string device(const std::string& name) {
-  return "DEVICE=" + name + " , \"M\" , Unknown , IP-ADDRESS=10.0.0.1 \n";
-}
+std::string device(const std::string& name) { return testing::ip_device_line(name); }
 
 TEST(EscapeRemoveWord, TheShellAndSedEmptyExactlyTheNamedLine) {
   TempDir dir;

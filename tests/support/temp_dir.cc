@@ -3,8 +3,9 @@
 #include <stdlib.h>
 
 #include <filesystem>
-#include <fstream>
 #include <stdexcept>
+
+#include "support/file_text.h"
 
 namespace lumora::testing {
 
@@ -20,12 +21,9 @@ TempDir::~TempDir() {
 }
 
 std::string TempDir::write(std::string_view name, std::string_view content) const {
-  const std::filesystem::path full = std::filesystem::path(path_) / name;
-  std::filesystem::create_directories(full.parent_path());
-  std::ofstream out(full, std::ios::binary | std::ios::trunc);
-  out.write(content.data(), static_cast<std::streamsize>(content.size()));
-  if (!out) throw std::runtime_error("cannot write " + full.string());
-  return full.string();
+  const std::string full = (std::filesystem::path(path_) / name).string();
+  write_whole_file(full, content);
+  return full;
 }
 
 }  // namespace lumora::testing

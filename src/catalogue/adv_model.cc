@@ -1,5 +1,0 @@
-#include "catalogue/adv_model.h"
-
-extern "C" {
-AdvModel* root_adv_model = nullptr;
-}
