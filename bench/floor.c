@@ -3,7 +3,7 @@
  * remove commands are timed against this.
  *
  *   lumora_floor [-d] add SCRATCH CONFIG         uniq SCRATCH > NEW
- *   lumora_floor [-d] remove SCRATCH NAME CONFIG cat SCRATCH | sed s/'DEVICE=NAME .*$'// | uniq > NEW
+ *   lumora_floor [-d] remove SCRATCH NAME CONFIG cat SCRATCH | sed -e s/'^DEVICE=NAME .*$'// | uniq > NEW
  *   lumora_floor [-d] scratch-add LINE CONFIG    the add's own scratch-file steps, then as add
  *   lumora_floor [-d] loaded-add LINE CONFIG MODELS DEFAULT MODEL_SIZE DEVICE_SIZE
  *                                                the two reads of the add, then as scratch-add
@@ -166,8 +166,9 @@ int main(int argc, char** argv) {
   } else if (add) {
     written = snprintf(command, sizeof command, "uniq %s > %s", argv[2], pending);
   } else {
-    written = snprintf(command, sizeof command, "cat %s | sed s/'DEVICE=%s .*$'// | uniq > %s",
-                       argv[2], argv[3], pending);
+    written = snprintf(command, sizeof command,
+                       "cat %s | sed -e s/'^DEVICE=%s .*$'// | uniq > %s", argv[2], argv[3],
+                       pending);
   }
   if (written < 0 || (size_t)written >= sizeof command) return fail("command too long");
   if (system(command) != 0) return fail("pipeline");

@@ -1,49 +1,117 @@
 # bash completion for lumoraconf                              -*- shell-script -*-
 #
 # Installed as share/bash-completion/completions/lumoraconf and loaded on demand by
-# bash-completion. Completes the option word, the key=value words of -a, the registered
-# friendly names after -r and the saved labels after -l:.
+# bash-completion. Completes the option word, the key=value words of -a and the catalogue's
+# model names after model=, the registered friendly names after -r and the saved labels after
+# -l:, all of them as the companion lumoraconf-query reads them.
 
-# Prints the friendly names of the devices registered in the device configuration file, one
-# a line, each quoted so that the shell passes it on unchanged (a name taken over from a
-# model carries double quotes, as in "MODEL-X").
-_lumoraconf_registered_names()
+# Asks the companion lumoraconf-query, which reads the backend's files with the tool's own
+# readers (descrambled catalogue lines included). Prints nothing when it is not installed or
+# cannot read its input.
+_lumoraconf_query()
 {
-    local config=/etc/opt/kelvane/scanner/lumora//lumsanenetdevice.cfg
-    [[ -r $config ]] || return 0
-
-    local line rest name
-    local -A seen=()
-    while IFS= read -r line || [[ -n $line ]]; do
-        # Only a device line that carries an address or a node name names a device.
-        [[ $line == DEVICE=* ]] || continue
-        [[ $line == *IP-ADDRESS=* || $line == *NODENAME=* ]] || continue
-        rest=${line#DEVICE=}
-        rest=${rest#"${rest%%[![:space:]]*}"}
-        # The name ends at the first blank or comma: lines written by hand may leave out the
-        # blanks around their commas.
-        name=${rest%%[[:space:],]*}
-        [[ -n $name && -z ${seen[$name]-} ]] || continue
-        seen[$name]=1
-        printf '%q\n' "$name"
-    done <"$config"
+    command lumoraconf-query "$@" 2>/dev/null
 }
 
-# Prints the labels of the saved copies (LABEL.lumoraconf), one a line, quoted for the shell.
-_lumoraconf_saved_labels()
+# Removes the shell quoting from the word being typed (backslashes, '...', "..." and $'...'
+# parts, an unclosed quote included) into the variable REPLY, without evaluating anything in
+# it: the word may hold $(...) or backquotes. Works on bytes, whatever the locale.
+_lumoraconf_dequote()
 {
-    local dir=/etc/opt/kelvane/scanner/lumora
-    local reset file label
-    reset=$(shopt -p nullglob failglob)
-    shopt -s nullglob
-    shopt -u failglob
-    for file in "$dir"/*.lumoraconf "$dir"/.?*.lumoraconf; do
-        [[ -f $file ]] || continue
-        label=${file##*/}
-        label=${label%.lumoraconf}
-        [[ -n $label ]] && printf '%q\n' "$label"
+    local LC_ALL=C
+    local word=$1 quote='' ch i
+    REPLY=
+    for ((i = 0; i < ${#word}; i++)); do
+        ch=${word:i:1}
+        if [[ $quote == "'" ]]; then
+            if [[ $ch == "'" ]]; then quote=; else REPLY+=$ch; fi
+        elif [[ $quote == '"' ]]; then
+            if [[ $ch == '"' ]]; then
+                quote=
+            elif [[ $ch == "\\" && ${word:i+1:1} == [\"\\\$\`] ]]; then
+                REPLY+=${word:i+1:1}
+                ((i++))
+            else
+                REPLY+=$ch
+            fi
+        elif [[ $ch == "\\" ]]; then
+            REPLY+=${word:i+1:1}
+            ((i++))
+        elif [[ $ch == '$' && ${word:i+1:1} == "'" ]]; then
+            # $'...', as printf %q writes bytes that are not printable: printf %b knows the
+            # same backslash escapes but for \', \" and \?, which stand for themselves there.
+            local ansi=
+            for ((i += 2; i < ${#word}; i++)); do
+                ch=${word:i:1}
+                if [[ $ch == "'" ]]; then
+                    break
+                elif [[ $ch == "\\" ]]; then
+                    case ${word:i+1:1} in
+                        [\'\"?]) ansi+=${word:i+1:1} ;;
+                        *) ansi+=$ch${word:i+1:1} ;;
+                    esac
+                    ((i++))
+                else
+                    ansi+=$ch
+                fi
+            done
+            printf -v ch %b "$ansi"
+            REPLY+=$ch
+        elif [[ $ch == "'" || $ch == '"' ]]; then
+            quote=$ch
+        else
+            REPLY+=$ch
+        fi
     done
-    eval "$reset"
+}
+
+# Sets the caller's array _lumoraconf_matches to the lines of the companion's answer (QUERY, a
+# command and its words) that begin with PREFIX and are not keys of the associative array
+# named SKIP (none when empty). Compares bytes, so a name that is not valid in the locale's
+# character set, or a prefix that ends inside a character, still matches.
+_lumoraconf_select()
+{
+    local LC_ALL=C
+    local prefix=$1 skip=${2:-_lumoraconf_no_skip}
+    shift 2
+    local -A _lumoraconf_no_skip=()
+    local -n _lumoraconf_skip=$skip
+    local answer line
+    local -a lines
+    # A command substitution reads the answer in blocks; mapfile or read on a pipe would take
+    # it a byte at a time, which costs more than the rest of a completion of 10,000 models.
+    answer=$(_lumoraconf_query "$@")
+    # Split at line feeds only and expand no pattern; the answer holds no empty line.
+    local - IFS=$'\n'
+    set -f
+    # shellcheck disable=SC2206 # split on purpose, with globbing off
+    lines=($answer)
+    if [[ -z $prefix && ${#_lumoraconf_skip[@]} == 0 ]]; then
+        _lumoraconf_matches=("${lines[@]}")
+        return
+    fi
+    for line in "${lines[@]}"; do
+        [[ $line == "$prefix"* && -z ${_lumoraconf_skip[$line]-} ]] && _lumoraconf_matches+=("$line")
+    done
+}
+
+# Adds to COMPREPLY the companion's lines (QUERY, see _lumoraconf_select) that begin with
+# PREFIX and are not in SKIP, each after LEAD and quoted so that the shell passes it on
+# unchanged: quotes, blanks, glob characters and other bytes included.
+_lumoraconf_add_matches()
+{
+    local prefix=$1 lead=$2 skip=$3
+    shift 3
+    local -a _lumoraconf_matches=()
+    _lumoraconf_select "$prefix" "$skip" "$@"
+    ((${#_lumoraconf_matches[@]} == 0)) && return
+    local quoted
+    # printf %q never puts a line feed into its output, so the quoted words stay one a line.
+    printf -v quoted -- "${lead//%/%%}%q\n" "${_lumoraconf_matches[@]}"
+    local - IFS=$'\n'
+    set -f
+    # shellcheck disable=SC2206 # split on purpose, with globbing off
+    COMPREPLY+=($quoted)
 }
 
 _lumoraconf()
@@ -61,10 +129,12 @@ _lumoraconf()
             # A new label: nothing to offer.
             return
         elif [[ $cur == -l:* ]]; then
-            local label
-            while IFS= read -r label; do
-                candidates+=("-l:$label")
-            done < <(_lumoraconf_saved_labels)
+            # With ':' a word break (the default), readline replaces only the text after it.
+            local lead=-l:
+            [[ $COMP_WORDBREAKS == *:* ]] && lead=
+            _lumoraconf_dequote "${cur#-l:}"
+            _lumoraconf_add_matches "$REPLY" "$lead" "" labels
+            return
         else
             candidates=(-a -r -q -d -p -s: -l: -h -D3 -LI -LO)
         fi
@@ -87,6 +157,13 @@ _lumoraconf()
             if ((cword > 2)) && [[ ${words[2]} != *=* ]]; then
                 return
             fi
+            if [[ $cur == model=* ]]; then
+                local lead=model=
+                [[ $COMP_WORDBREAKS == *=* ]] && lead=
+                _lumoraconf_dequote "${cur#model=}"
+                _lumoraconf_add_matches "$REPLY" "$lead" "" models
+                return
+            fi
             [[ $cur == *=* ]] && return
             for candidate in name= model= ip= nodename=; do
                 # The first word with a key counts; a second one would be ignored.
@@ -100,15 +177,16 @@ _lumoraconf()
             compopt -o nospace
             ;;
         -r)
-            while IFS= read -r candidate; do
-                [[ $candidate == "$cur"* ]] || continue
-                used=
-                for ((i = 2; i < ${#words[@]}; i++)); do
-                    ((i == cword)) && continue
-                    [[ ${words[i]} == "$candidate" ]] && used=1
-                done
-                [[ -z $used ]] && COMPREPLY+=("$candidate")
-            done < <(_lumoraconf_registered_names)
+            # A name already on the line is not offered again.
+            local -A given=()
+            for ((i = 2; i < ${#words[@]}; i++)); do
+                ((i == cword)) && continue
+                _lumoraconf_dequote "${words[i]}"
+                # shellcheck disable=SC2034 # read by name in _lumoraconf_select
+                [[ -n $REPLY ]] && given[$REPLY]=1
+            done
+            _lumoraconf_dequote "$cur"
+            _lumoraconf_add_matches "$REPLY" "" given names
             ;;
     esac
 } &&

@@ -102,7 +102,7 @@ void RemoveBatch::add(const std::string& word, const std::string& pattern,
   const Fixture fixture = fixture_for(word);
   // The pattern exactly as the shell passed it: sed reads an s command from a script file as
   // it reads it from its argument, and the range keeps it to this word's lines.
-  const std::string tail = " s/DEVICE=" + pattern + " .*$//\n";
+  const std::string tail = " s/^DEVICE=" + pattern + " .*$//\n";
   std::string range = std::to_string(lines_ + 1) + "," + std::to_string(lines_ + fixture.lines);
   if (!room_for(fixture.input.size(), range.size() + tail.size(), word.size() + command.size())) {
     flush();

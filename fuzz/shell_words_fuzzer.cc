@@ -30,7 +30,7 @@ constexpr char kWhiteSpace[] = " \t\n\r\v\f";
 // Long enough for a shell starved of the processor by other work; a quote left open never
 // finishes at all.
 constexpr int kShellTimeoutMs = 10000;
-constexpr std::string_view kPatternStart = "s/DEVICE=";
+constexpr std::string_view kPatternStart = "s/^DEVICE=";
 constexpr std::string_view kPatternEnd = " .*$//";
 
 lumora::fuzz::ShellCoprocess* shell = nullptr;
@@ -89,13 +89,15 @@ std::optional<RemoveCommand> remove_command(const std::string& word) {
     }
     return std::nullopt;
   }
-  // The argument is the one word after "sed ": the escaped word holds no blank, so the only
-  // blank in it is the one before ".*$", and " | uniq" follows it.
+  // The argument is the one word after "sed -e ": the escaped word holds no blank, so the
+  // only blank in it is the one before ".*$", and " | uniq" follows it.
+  constexpr std::string_view kSed = "sed -e ";
   const std::string_view text(command);
-  const std::size_t start = text.find("sed ");
+  const std::size_t start = text.find(kSed);
   const std::size_t end = start == std::string_view::npos ? start : text.find(" | uniq", start);
   if (end == std::string_view::npos) fail("the remove command has another form", text);
-  return RemoveCommand{command, std::string(text.substr(start + 4, end - start - 4))};
+  return RemoveCommand{command,
+                       std::string(text.substr(start + kSed.size(), end - start - kSed.size()))};
 }
 
 }  // namespace

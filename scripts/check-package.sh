@@ -37,6 +37,8 @@ expect_entry() {  # PATH MODE
   fi
 }
 expect_entry ./usr/bin/lumoraconf -rwxr-xr-x
+expect_entry ./usr/bin/lumoraconf-query -rwxr-xr-x
+expect_entry ./usr/share/man/man1/lumoraconf-query.1.gz -rw-r--r--
 expect_entry ./usr/share/bash-completion/completions/lumoraconf -rw-r--r--
 expect_entry ./etc/opt/kelvane/scanner/lumora/ drwxr-xr-x
 expect_entry ./usr/share/doc/lumoraconf/copyright -rw-r--r--
@@ -56,6 +58,7 @@ while read -r path; do
   case $path in
     ./ | ./usr/ | ./usr/bin/ | ./usr/bin/lumoraconf | ./usr/share/ | ./usr/share/man/ | \
     ./usr/share/man/man8/ | ./usr/share/man/man8/lumoraconf.8* | ./usr/share/bash-completion/ | \
+    ./usr/bin/lumoraconf-query | ./usr/share/man/man1/ | ./usr/share/man/man1/lumoraconf-query.1.gz | \
     ./usr/share/bash-completion/completions/ | ./usr/share/bash-completion/completions/lumoraconf | \
     ./etc/ | ./etc/opt/ | ./etc/opt/kelvane/ | ./etc/opt/kelvane/scanner/ | \
     ./etc/opt/kelvane/scanner/lumora/ | ./usr/share/doc/ | ./usr/share/doc/lumoraconf/ | \
@@ -81,10 +84,15 @@ if [[ -n $manpage ]]; then
       fail "the packaged man page differs from doc/lumoraconf.8"
   fi
 fi
-# The package carries the build's binary stripped (CPACK_STRIP_FILES runs plain strip).
-strip -o "$unpacked/stripped" "$build/lumoraconf"
-cmp -s "$unpacked/usr/bin/lumoraconf" "$unpacked/stripped" ||
-  fail "the packaged binary is not $build/lumoraconf stripped"
+# The package carries the build's binaries stripped (CPACK_STRIP_FILES runs plain strip).
+for program in lumoraconf lumoraconf-query; do
+  strip -o "$unpacked/stripped" "$build/$program"
+  cmp -s "$unpacked/usr/bin/$program" "$unpacked/stripped" ||
+    fail "the packaged binary is not $build/$program stripped"
+  rm -f "$unpacked/stripped"
+done
+gzip -dc "$unpacked/usr/share/man/man1/lumoraconf-query.1.gz" | cmp -s - "$root/doc/lumoraconf-query.1" ||
+  fail "the packaged man page differs from doc/lumoraconf-query.1"
 # (readelf's output is taken whole first: grep -q would stop reading early, and pipefail would
 # count readelf's broken pipe as a failure.)
 elf() { readelf "$@" "$unpacked/usr/bin/lumoraconf"; }

@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev sane-utils iputils-ping
-          bash-completion groff-base mandoc dpkg-dev file mount)
+          bash-completion groff-base mandoc dpkg-dev file mount ansible-core)
 apt-get update
 DEBIAN_FRONTEND=noninteractive apt-get install -y "${packages[@]}"
 

@@ -15,9 +15,11 @@ constexpr std::size_t kPingCommandSize = 128;
 
 }  // namespace
 
+bool is_ping_host(const char* address) { return address[0] != '\0' && address[0] != '-'; }
+
 bool format_ping_command(const char* address, char* command, std::size_t size) {
   char word[kPingCommandSize];
-  return shell_quote(address, word, sizeof word) &&
+  return is_ping_host(address) && shell_quote(address, word, sizeof word) &&
          format_bounded(command, size, "ping %s -w 10\n", word);
 }
 
@@ -27,11 +29,12 @@ std::int32_t ping_net_devices() {
     char field[kDeviceTextSize];
     get_net_device_field(index, kDeviceName, field, sizeof field);
     std::printf("test %s\n", field);
-    if (get_net_device_field(index, kDeviceNodename, field, sizeof field) == nullptr) {
+    if (get_net_device_field(index, kDeviceNodename, field, sizeof field) == nullptr ||
+        !is_ping_host(field)) {
       get_net_device_field(index, kDeviceIp, field, sizeof field);
     }
     char command[kPingCommandSize];
-    if (field[0] != '\0' && format_ping_command(field, command, sizeof command)) {
+    if (format_ping_command(field, command, sizeof command)) {
       echo_and_run(command);
     }
   }

@@ -90,8 +90,8 @@ std::int32_t add_net_device(int argc, char* const* argv) {
   if (!make_scratch_file(scratch)) return -1;
   // Held from the duplicate test's read of the file until the new file is in place, so that
   // concurrent adds all land and a name is never registered twice.
-  ConfigLock lock;
-  const bool locked = lock.acquire();
+  DirectoryLock lock;
+  const bool locked = lock_for_writing(lock, kConfigDir);
 
   char name[kNameSize];
   char model[kModelSize];
@@ -127,7 +127,7 @@ std::int32_t add_net_device(int argc, char* const* argv) {
     report_cannot_write(scratch.path());
     return 1;
   }
-  merge_into_config(scratch);
+  merge_into_config(lock, scratch);
   return 1;
 }
 

@@ -6,23 +6,24 @@
 #include "common/paths.h"
 #include "registry/config_writer.h"
 #include "registry/file_copy.h"
+#include "registry/pending_file.h"
 
 namespace lumora {
 namespace {
 
 constexpr std::size_t kCopyPathSize = 512;
 
-enum class CopyDirection { kSave = 0, kLoad = 1 };
+enum class CopyDirection : std::uint8_t { kSave = 0, kLoad = 1 };
 
 // Copies the configuration file to the labelled copy or back, through a new file renamed
 // over the destination once it is complete.
 std::int32_t copy_step(const char* label_path, CopyDirection direction) {
   const char* source = direction == CopyDirection::kSave ? kConfigFile : label_path;
   const char* destination = direction == CopyDirection::kSave ? label_path : kConfigFile;
-  ConfigLock lock;
-  if (!lock.acquire() || !file_exists(source)) return 0;
+  DirectoryLock lock;
+  if (!lock_for_writing(lock, kConfigDir) || !file_exists(source)) return 0;
   PendingFile pending;
-  if (!pending.create(destination)) return 0;
+  if (!pending.create(destination, lock)) return 0;
   if (copy_file_to_fd(source, pending.fd()) != kCopyDone) return 0;
   return pending.commit() ? 1 : 0;
 }

@@ -5,7 +5,7 @@
 
 namespace lumora {
 
-enum CopyResult : std::int32_t {
+enum CopyResult : std::int8_t {
   kCopyIoError = -1,   // both files opened, but reading or writing failed
   kCopyNotOpened = 0,  // the source (or the destination) could not be opened
   kCopyDone = 1,

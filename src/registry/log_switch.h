@@ -12,8 +12,8 @@ inline constexpr char kDefaultLogLine[] = "log=/tmp/lum_sane.log , 1 , w\n";
 // Returns -1 when the scratch file cannot be made or written, else 0.
 std::int32_t log_on();
 
-// Empties every line from its first "log=" to its end. Returns -1 when the scratch file
-// cannot be made, else 0.
+// Empties every log line (a line that begins with "log="); every other line stays whole.
+// Returns -1 when the scratch file cannot be made, else 0.
 std::int32_t log_off();
 
 }  // namespace lumora

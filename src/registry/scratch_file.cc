@@ -4,9 +4,8 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include <cstring>
-
 #include "common/bounded_text.h"
+#include "common/byte_io.h"
 #include "common/unique_file.h"
 
 namespace lumora {
@@ -35,8 +34,7 @@ void remove_scratch_file(ScratchFile& scratch) {
 bool append_to_scratch(const ScratchFile& scratch, const char* text) {
   UniqueFd fd(::open(scratch.path(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC));
   if (!fd) return false;
-  const std::size_t length = std::strlen(text);
-  if (::write(fd.get(), text, length) != static_cast<ssize_t>(length)) return false;
+  if (!write_all(fd.get(), text)) return false;
   return ::close(fd.release()) == 0;
 }
 

@@ -3,11 +3,13 @@
 #
 # Usage: completion_test.sh COMPLETION_FILE PRIVATE_NS
 #
-# Runs as root. The script re-runs itself through PRIVATE_NS (the lumora_private_ns program of
-# the test build: a private mount namespace, also inside a chroot whose / is not a mount point)
-# and there bind-mounts a fresh directory under /var/tmp over /etc/opt, so the registered names
-# and saved labels it completes come from files it writes there, never from the host's own
-# /etc/opt.
+# Runs as root, with lumoraconf-query on PATH (the completion asks it). The script re-runs
+# itself through PRIVATE_NS (the lumora_private_ns program of the test build: a private mount
+# namespace, also inside a chroot whose / is not a mount point) and there bind-mounts a fresh
+# directory under /var/tmp over /etc/opt, so the models, registered names and saved labels it
+# completes come from files it writes there, never from the host's own /etc/opt.
+# The odd names below hold $(...) and ${IFS} meant literally, in single quotes.
+# shellcheck disable=SC2016
 set -uo pipefail
 
 completion_file=${1:?usage: completion_test.sh COMPLETION_FILE PRIVATE_NS}
@@ -29,6 +31,8 @@ if [[ $(readlink /proc/self/ns/mnt) == "$(readlink /proc/1/ns/mnt)" ]]; then
     echo "completion_test: not in a private mount namespace; refusing to touch /etc/opt" >&2
     exit 1
 fi
+command -v lumoraconf-query >/dev/null ||
+    { echo "completion_test: lumoraconf-query is not on PATH" >&2; exit 1; }
 sandbox=$(mktemp -d -p /var/tmp lumora-completion.XXXXXX) || exit 1
 trap 'umount /etc/opt 2>/dev/null; rm -rf -- "$sandbox"' EXIT
 mkdir -p "$sandbox/etc_opt/kelvane/scanner/lumora"
@@ -40,6 +44,8 @@ if [[ ! -e /etc/opt/.lumora-completion-sandbox ]]; then
 fi
 config_dir=/etc/opt/kelvane/scanner/lumora
 config_file=$config_dir//lumsanenetdevice.cfg
+catalogue=$config_dir//Lumsane.ini
+models_dir=$config_dir//models
 
 # bash-completion is written for interactive shells; load it without -u.
 set +u
@@ -237,6 +243,92 @@ expect "lumoraconf -l:" -l:office '-l:before\ move' -l:.hidden
 expect "lumoraconf -l:of" -l:office
 expect_shell_word "lumoraconf -l:be" '-l:before move'
 COMP_WORDBREAKS=$saved_breaks
+
+# --- model names after model= (the catalogue, through lumoraconf-query) -------------------------
+expect "lumoraconf -a name=office model="
+mkdir -p "$models_dir"
+# The scrambled line reads 0x2e5a:0x77,1,0,"LX-SECRET",1,1,a,b,c once descrambled.
+printf '%s\n' '[Support Model]' '?#ARm%o8h<gm%jjqlqmq#QEpNX^OXI#qlqlq<q?q>' >"$models_dir/secret.ini"
+printf '%s\n' \
+    '[Support Model]' \
+    '0x2e5a:0x1,1,0,"LX-500",1,1,a,b,c' \
+    '0x2e5a:0x2,1,0,"LX-700 Series",1,1,a,b,c' \
+    '0x2e5a:0x3,1,0,UNQUOTED,1,1,a,b,c' \
+    '0x2e5a:0x1,1,0,"LX-500",1,1,a,b,c' \
+    '0x2e5a:0x4,1,0,"Q"uo"te",1,1,a,b,c' \
+    '0x2e5a:0x5,1,0,"G*?[x]",1,1,a,b,c' \
+    $'0x2e5a:0x6,1,0,"caf\xc3\xa9",1,1,a,b,c' \
+    $'0x2e5a:0x7,1,0,"caf\xe9-latin1",1,1,a,b,c' \
+    '0x2e5a:0x8,1,0,"$(touch${IFS}'"$sandbox"'/pwned);`x`\a'"'"'b",1,1,a,b,c' >"$catalogue"
+
+expect "lumoraconf -a name=office model=" LX-SECRET LX-500 LX-700Series 'Q\"uo\"te' \
+    'G\*\?\[x\]' "$(printf %q $'caf\xc3\xa9')" "$(printf %q $'caf\xe9-latin1')" \
+    "$(printf %q '$(touch${IFS}'"$sandbox"'/pwned);`x`\a'"'"'b')"
+expect "lumoraconf -a model=LX" LX-SECRET LX-500 LX-700Series
+expect "lumoraconf -a model=LX-S" LX-SECRET
+expect "lumoraconf -a name=x ip=1.2.3.4 model=LX-7" LX-700Series
+expect_nospace "lumoraconf -a model=LX-5" no
+expect "lumoraconf -a model=UNQ"
+expect "lumoraconf -a model=lx"
+expect "lumoraconf -a model=\\\"LX"
+expect "lumoraconf -a 10.0.0.5 model=LX"
+expect_shell_word "lumoraconf -a model=LX-S" LX-SECRET
+expect_shell_word "lumoraconf -a model=Q" 'Q"uo"te'
+expect_shell_word "lumoraconf -a model=G" 'G*?[x]'
+expect_shell_word "lumoraconf -a model=\\\$" '$(touch${IFS}'"$sandbox"'/pwned);`x`\a'"'"'b'
+expect_shell_word "lumoraconf -a model='\$(touch" '$(touch${IFS}'"$sandbox"'/pwned);`x`\a'"'"'b'
+expect_shell_word "lumoraconf -a model=\"Q\\\"u" 'Q"uo"te'
+# Non-ASCII bytes, valid UTF-8 or not, come back whole in either locale.
+for locale in C C.UTF-8; do
+    LC_ALL=$locale expect_shell_word $'lumoraconf -a model=caf\xc3' $'caf\xc3\xa9'
+    LC_ALL=$locale expect_shell_word $'lumoraconf -a model=caf\xe9' $'caf\xe9-latin1'
+done
+# With '=' no word break, the key stays in front of each completion.
+saved_breaks=$COMP_WORDBREAKS
+COMP_WORDBREAKS=${COMP_WORDBREAKS//=/}
+expect "lumoraconf -a name=office model=LX-" model=LX-SECRET model=LX-500 model=LX-700Series
+expect_shell_word "lumoraconf -a model=G" 'model=G*?[x]'
+COMP_WORDBREAKS=$saved_breaks
+
+# --- odd names after -r and odd labels after -l: ------------------------------------------------
+printf '%s\n' \
+    'DEVICE=$(touch${IFS}'"$sandbox"'/pwned) , "M" , Unknown , IP-ADDRESS=1.2.3.4 ' \
+    'DEVICE=semi;colon , "M" , Unknown , IP-ADDRESS=1.2.3.4 ' \
+    "DEVICE=it's , \"M\" , Unknown , IP-ADDRESS=1.2.3.4 " \
+    'DEVICE=glob*?[a] , "M" , Unknown , IP-ADDRESS=1.2.3.4 ' \
+    'DEVICE=back\slash , "M" , Unknown , IP-ADDRESS=1.2.3.4 ' \
+    $'DEVICE=caf\xc3\xa9 , "M" , Unknown , IP-ADDRESS=1.2.3.4 ' \
+    $'DEVICE=caf\xe9 , "M" , Unknown , IP-ADDRESS=1.2.3.4 ' >"$config_file"
+expect_shell_word "lumoraconf -r \\\$" '$(touch${IFS}'"$sandbox"'/pwned)'
+expect_shell_word "lumoraconf -r sem" 'semi;colon'
+# A hostile name already on the line is skipped, not run.
+expect "lumoraconf -r $(printf %q '$(touch${IFS}'"$sandbox"'/pwned)') semi" 'semi\;colon'
+expect "lumoraconf -r $(printf %q '$(touch${IFS}'"$sandbox"'/pwned)') \\\$"
+expect_shell_word "lumoraconf -r it" "it's"
+expect_shell_word "lumoraconf -r \"it'" "it's"
+expect_shell_word "lumoraconf -r gl" 'glob*?[a]'
+expect_shell_word "lumoraconf -r back" 'back\slash'
+expect_shell_word "lumoraconf -r back\\\\s" 'back\slash'
+expect "lumoraconf -r caf" "$(printf %q $'caf\xc3\xa9')" "$(printf %q $'caf\xe9')"
+expect "lumoraconf -r $(printf %q $'caf\xe9') caf" "$(printf %q $'caf\xc3\xa9')"
+expect "lumoraconf -r 'caf'\$'\\351' caf" "$(printf %q $'caf\xc3\xa9')"
+LC_ALL=C.UTF-8 expect_shell_word $'lumoraconf -r caf\xc3' $'caf\xc3\xa9'
+# A label holds no '/': this one would touch "pwned" in the working directory, the sandbox.
+cd "$sandbox" || exit 1
+touch "$config_dir/"'$(touch${IFS}pwned)`touch${IFS}pwned`.lumoraconf' "$config_dir/"$'caf\xe9 *.lumoraconf'
+expect_shell_word "lumoraconf -l:\\\$" '$(touch${IFS}pwned)`touch${IFS}pwned`'
+expect_shell_word $'lumoraconf -l:caf\xe9' $'caf\xe9 *'
+
+# Nothing in a name, model or label was run along the way.
+checks=$((checks + 1))
+[[ ! -e $sandbox/pwned ]] || fail "a word of the files was run by the shell"
+
+# Without the companion nothing is offered, and nothing fails.
+hash -p /bin/false lumoraconf-query
+expect "lumoraconf -a model=LX"
+expect "lumoraconf -r "
+expect "lumoraconf -l:"
+hash -d lumoraconf-query
 
 echo "completion_test: $checks checks, $failures failed"
 ((failures == 0))

@@ -103,6 +103,21 @@ TEST_F(DiagnosisTest, AHostileNodeNameIsPingedAsANameAndRunsNothing) {
   EXPECT_TRUE(sandbox_->tmp_entries().empty());
 }
 
+// ping would read an address that begins with "-" as an option ("-f" floods): such a value is
+// no host, and its device gets the test line alone, as one without an address.
+TEST_F(DiagnosisTest, AnAddressThatBeginsWithADashIsNotPinged) {
+  EXPECT_EQ(run({"-a", "name=flood", "model=M", "nodename=-f"}).out, "");
+  write_config(config() + "DEVICE=opt , \"M\" , Unknown , IP-ADDRESS=-c1 \n" +
+               "DEVICE=ok , \"M\" , Unknown , IP-ADDRESS=10.0.0.1 \n");
+  RunResult result = run({"-p"});
+  EXPECT_EQ(result.out, "test ok\nping 10.0.0.1 -w 10\n\n<pong>\ntest opt\ntest flood\n");
+  EXPECT_EQ(sandbox_->calls("ping"), std::vector<std::string>{"ping [10.0.0.1] [-w] [10]"});
+  result = run({"-d"});
+  EXPECT_EQ(result.out, report_head() + kSeparator + "ping\n" +
+                            "test ok\nping 10.0.0.1 -w 10\n\n<pong>\ntest opt\ntest flood\n");
+  EXPECT_EQ(sandbox_->calls("ping").size(), 2u);
+}
+
 TEST_F(DiagnosisTest, WithTheRealToolsTheReportKeepsItsShape) {
   for (const char* tool : {"ping", "sane-find-scanner", "scanimage"}) {
     sandbox_->remove_fake(tool);

@@ -163,6 +163,73 @@ TEST_F(ConfigWriterTest, AMissingDirectoryIsReportedAndNothingIsMade) {
   EXPECT_TRUE(sandbox_->tmp_entries().empty());
 }
 
+// Every writer makes its pending file only under the lock, so one found by a run that holds
+// the lock was left by a killed run: every writer clears them, and nothing else. Scratch
+// files under /tmp cannot be told from those of a live run, and stay.
+TEST_F(ConfigWriterTest, EveryWriterClearsThePendingFilesOfKilledRuns) {
+  const std::vector<std::vector<std::string>> writers = {
+      {"-a", "name=new", "model=M", "ip=10.0.0.9"}, {"-a", "name=dev1", "model=M", "ip=10.0.0.9"},
+      {"-r", "dev1"}, {"-LI"}, {"-LO"}, {"-s:x"}, {"-l:x"}};
+  const std::vector<std::string> stale = {".lumoraconf-new.AbC123", ".lumoraconf-new.zz09YY"};
+  const std::vector<std::string> kept = {".lumoraconf-new.AbC12", "notes.lumoraconf-new.AbC123"};
+  for (const auto& args : writers) {
+    write_config(sample_config());
+    sandbox_->write_file(std::string(kDir) + "/x.lumoraconf", sample_config());
+    for (const auto& name : stale) sandbox_->write_file(std::string(kDir) + "/" + name, sample_config());
+    for (const auto& name : kept) sandbox_->write_file(std::string(kDir) + "/" + name, "mine\n");
+    sandbox_->write_file("/tmp/lumsane_tempfile5_Live01", "another run's scratch file\n");
+    const RunResult result = run(args);
+    const bool registered = args.size() > 1 && args[1] == "name=dev1";
+    EXPECT_EQ(result.out, registered ? "\"dev1\" is already registered.\n" : "") << args[0];
+    std::vector<std::string> left;
+    for (const auto& entry : std::filesystem::directory_iterator(sandbox_->host_path(kDir))) {
+      left.push_back(entry.path().filename().string());
+    }
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{".lumoraconf-new.AbC12", "lumsanenetdevice.cfg",
+                                              "notes.lumoraconf-new.AbC123", "x.lumoraconf"}))
+        << args[0] << " " << args.back();
+    EXPECT_EQ(sandbox_->tmp_entries(), std::vector<std::string>{"lumsane_tempfile5_Live01"});
+  }
+}
+
+// What each writer prints when the configuration directory is read-only and when the
+// configuration file is a link to nowhere, as the README and the man page list it.
+TEST_F(ConfigWriterTest, AReadOnlyDirectoryAndADanglingLinkGiveTheDocumentedMessages) {
+  const std::string label = std::string(kDir) + "/x.lumoraconf";
+  const std::vector<std::pair<std::vector<std::string>, std::string>> writers = {
+      {{"-a", "name=new", "model=M", "ip=10.0.0.9"}, kCannotWrite},
+      {{"-a", "name=bad.name", "model=M", "ip=10.0.0.9"}, "Invalid name\n"},
+      {{"-r", "dev1"}, kCannotWrite},
+      {{"-LI"}, kCannotWrite},
+      {{"-LO"}, kCannotWrite},
+      {{"-s:y"}, "Invalid parameter\n"},
+      {{"-l:x"}, "Invalid parameter\n"}};
+  for (const auto& [args, printed] : writers) {
+    write_config(sample_config());
+    sandbox_->write_file(label, device("saved"));
+    RunOptions read_only;
+    read_only.prelude = std::string("mount --bind ") + kDir + " " + kDir + " && mount -o remount,bind,ro " + kDir;
+    RunResult result = run(args, read_only);
+    EXPECT_EQ(result.out, printed) << "read-only: " << args[0];
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(config(), sample_config());
+    EXPECT_EQ(sandbox_->read_file(label), device("saved"));
+    EXPECT_FALSE(sandbox_->exists(std::string(kDir) + "/y.lumoraconf"));
+
+    std::filesystem::remove(sandbox_->host_path(kConfigPath));
+    std::filesystem::create_symlink("nowhere.cfg", sandbox_->host_path(kConfigPath));
+    result = run(args);
+    EXPECT_EQ(result.out, printed) << "dangling link: " << args[0];
+    EXPECT_EQ(result.err, "");
+    EXPECT_TRUE(std::filesystem::is_symlink(sandbox_->host_path(kConfigPath)));
+    EXPECT_FALSE(sandbox_->exists(std::string(kDir) + "/nowhere.cfg"));
+    EXPECT_EQ(sandbox_->read_file(label), device("saved"));
+    std::filesystem::remove(sandbox_->host_path(kConfigPath));
+  }
+  EXPECT_TRUE(sandbox_->tmp_entries().empty());
+}
+
 TEST_F(ConfigWriterTest, ConcurrentRemovesAndLogSwitchesLoseNothing) {
   std::string original;
   for (int i = 0; i < 16; ++i) original += device("dev" + std::to_string(i));

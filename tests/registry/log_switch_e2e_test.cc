@@ -34,15 +34,28 @@ TEST_F(LogSwitchTest, LogOnWithoutAFileWritesTheLineAlone) {
   EXPECT_EQ(config(), kLogLine);
 }
 
-TEST_F(LogSwitchTest, LogOffEmptiesEveryLogTextToTheLineEnd) {
-  write_config(std::string(kLogLine) + kDevice + "DEVICE=b , \"M\" , log=x , IP-ADDRESS=10.0.0.2 \n" +
-               "log=/var/x.log\n");
+TEST_F(LogSwitchTest, LogOffEmptiesExactlyTheLogLines) {
+  write_config(std::string(kLogLine) + kDevice + "log=/var/x.log\n" + "# log=/var/y.log\n");
   run({"-LOG"});
-  const std::string once = std::string("\n") + kDevice + "DEVICE=b , \"M\" , \n\n";
+  const std::string once = std::string("\n") + kDevice + "\n# log=/var/y.log\n";
   EXPECT_EQ(config(), once);
   run({"-LO"});
   EXPECT_EQ(config(), once);
   EXPECT_TRUE(sandbox_->tmp_entries().empty());
+}
+
+// A device whose model or node name holds "log=" is no log line to the reader, and keeps
+// its line whole.
+TEST_F(LogSwitchTest, LogOffLeavesDevicesThatHoldLogTextWhole) {
+  write_config(kLogLine);
+  EXPECT_EQ(run({"-a", "name=n", "model=LX-500", "nodename=log=x"}).out, "");
+  EXPECT_EQ(run({"-a", "name=m", "model=catalog=1", "ip=10.0.0.9"}).out, "");
+  const std::string devices = "DEVICE=m , \"catalog=1\" , Unknown , IP-ADDRESS=10.0.0.9 \n"
+                              "DEVICE=n , \"LX-500\" , Unknown , NODENAME=log=x \n";
+  ASSERT_EQ(config(), devices + kLogLine);
+  const RunResult result = run({"-LO"});
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(config(), devices + "\n");
 }
 
 TEST_F(LogSwitchTest, LogOffWithoutAFileLeavesItEmpty) {

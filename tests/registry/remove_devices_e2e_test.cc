@@ -73,6 +73,57 @@ TEST_F(RemoveTest, WordsThatCannotBeNamesChangeNothing) {
   EXPECT_EQ(config(), original);
 }
 
+// Names that are each removable but together exceed one shell command (128 KiB) are refused
+// as a whole: the file stays, and the caller is told so.
+TEST_F(RemoveTest, NamesBeyondOneCommandChangeNothingAndSaySo) {
+  const std::string original = device("a") + device("b");
+  write_config(original);
+  std::vector<std::string> args = {"-r", "a"};
+  for (int i = 0; i < 500; ++i) args.push_back(std::to_string(i) + std::string(300, 'n'));
+  const RunResult result = run(args);
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, "Cannot write /etc/opt/kelvane/scanner/lumora//lumsanenetdevice.cfg\n");
+  EXPECT_EQ(config(), original);
+  // The same names less a few fit, and then every one of them goes.
+  args.resize(2 + 200);
+  EXPECT_EQ(run(args).out, "");
+  EXPECT_EQ(config(), "\n" + device("b"));
+}
+
+// The reader takes a line for a device only when it begins with "DEVICE=": a node name or a
+// comment that holds "DEVICE=NAME " further on is not that device, and its line stays whole.
+TEST_F(RemoveTest, LinesThatOnlyHoldTheNameFurtherOnStayWhole) {
+  const std::string comment = "# DEVICE=dev001 , \"M\" , Unknown , IP-ADDRESS=10.0.0.1 \n";
+  write_config(comment);
+  EXPECT_EQ(run({"-a", "name=victim", "model=LX-500", "nodename=DEVICE=dev001"}).out, "");
+  EXPECT_EQ(run({"-a", "name=dev001", "model=M", "ip=10.0.0.1"}).out, "");
+  const RunResult result = run({"-r", "dev001"});
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(config(), "\nDEVICE=victim , \"LX-500\" , Unknown , NODENAME=DEVICE=dev001 \n" + comment);
+}
+
+// One sed with a substitution per name and one uniq: the file is replaced once, so a run
+// removes all of the names or, when the pipeline fails, none.
+TEST_F(RemoveTest, AllNamesGoInOneRewrite) {
+  const std::string original = device("a") + device("b") + device("c") + device("d");
+  write_config(original);
+  sandbox_->install_wrapper("sed");
+  sandbox_->install_wrapper("uniq");
+  RunResult result = run({"-r", "a", "c", "a b", "x"});
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(config(), "\n" + device("b") + "\n" + device("d"));
+  EXPECT_EQ(sandbox_->calls("sed"),
+            std::vector<std::string>{"sed [-e] [s/^DEVICE=a .*$//] [-e] [s/^DEVICE=c .*$//] "
+                                     "[-e] [s/^DEVICE=x .*$//]"});
+  EXPECT_EQ(sandbox_->calls("uniq"), std::vector<std::string>{"uniq"});
+
+  write_config(original);
+  sandbox_->install_fake("uniq", 1);
+  result = run({"-r", "a", "c"});
+  EXPECT_EQ(result.out, "Cannot write /etc/opt/kelvane/scanner/lumora//lumsanenetdevice.cfg\n");
+  EXPECT_EQ(config(), original);
+}
+
 TEST_F(RemoveTest, AMissingConfigurationFileIsLeftEmpty) {
   run({"-r", "x"});
   EXPECT_EQ(config(), "");

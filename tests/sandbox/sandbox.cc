@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -18,6 +19,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 #ifndef LUMORA_TOOL_BINARY
 #error "LUMORA_TOOL_BINARY must name the lumoraconf binary under test"
@@ -153,10 +155,11 @@ struct Child {
 
 Child start_tool(const Sandbox& sandbox, const std::vector<std::string>& args,
                  const RunOptions& options) {
-  const int binary = ::open(LUMORA_TOOL_BINARY, O_RDONLY | O_CLOEXEC);
-  if (binary < 0) throw std::runtime_error(std::string("cannot open ") + LUMORA_TOOL_BINARY);
+  const char* program = options.binary != nullptr ? options.binary : LUMORA_TOOL_BINARY;
+  const int binary = ::open(program, O_RDONLY | O_CLOEXEC);
+  if (binary < 0) throw std::runtime_error(std::string("cannot open ") + program);
   Pipe out, err;
-  std::vector<std::string> argv_text = {"lumoraconf"};
+  std::vector<std::string> argv_text = {fs::path(program).filename().string()};
   argv_text.insert(argv_text.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (auto& word : argv_text) argv.push_back(word.data());
@@ -424,6 +427,35 @@ std::vector<RunResult> Sandbox::run_concurrently(
   std::vector<RunResult> results = collect(children, std::chrono::seconds(120));
   for (std::size_t i = 0; i < results.size(); ++i) check_run(runs[i], results[i]);
   return results;
+}
+
+void Sandbox::install_wrapper(std::string_view name) const {
+  const std::string script =
+      "#!/bin/sh\n"
+      "line=" + sh_quote(name) + "\n"
+      "for a in \"$@\"; do line=\"$line [$a]\"; done\n"
+      "printf '%s\\n' \"$line\" >> " + sh_quote(record_path(name)) + "\n"
+      "printf '%s\\n' \"$line\" >> " + sh_quote(root_ + "/record/all.calls") + "\n"
+      "PATH=" + kSystemPath + "; export PATH\n"
+      "exec " + sh_quote(name) + " \"$@\"\n";
+  write_whole(fake_host_path(name), script, 0755);
+}
+
+RunResult Sandbox::run_killed_after(const std::vector<std::string>& args,
+                                    std::chrono::microseconds delay) const {
+  // The shell and the commands it runs outlive a killed tool for a moment; as orphans they
+  // become children of this process, which can then wait until the last one is gone.
+  ::prctl(PR_SET_CHILD_SUBREAPER, 1);
+  std::vector<Child> children = {start_tool(*this, args, {})};
+  const pid_t group = children.front().pid;
+  // The child makes its own group too; made here as well, the kill can never come before it.
+  ::setpgid(group, group);
+  std::this_thread::sleep_for(delay);
+  ::kill(-group, SIGKILL);
+  RunResult result = collect(children, std::chrono::seconds(60)).front();
+  int status = 0;
+  while (::waitpid(-group, &status, 0) > 0 || errno == EINTR) {}
+  return result;
 }
 
 void SandboxTest::SetUp() {

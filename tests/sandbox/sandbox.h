@@ -30,6 +30,8 @@ struct RunOptions {
   std::chrono::milliseconds timeout{std::chrono::seconds(60)};
   // Directory the tool starts in (inside the namespace).
   std::string working_dir = "/";
+  // The program to run instead of lumoraconf (for example LUMORA_QUERY_BINARY); null: lumoraconf.
+  const char* binary = nullptr;
 };
 
 class Sandbox {
@@ -69,6 +71,15 @@ class Sandbox {
 
   // The PATH the tool runs with: the fakes first, then the system directories.
   std::string tool_path_env() const;
+
+  // Puts a recording wrapper in front of the system command `name` (a bare name): each call
+  // is recorded as by install_fake, then the real command runs with the same arguments.
+  void install_wrapper(std::string_view name) const;
+  // Starts the tool and, after delay, kills its whole process group (the tool and the shell
+  // commands it runs) with SIGKILL; returns once no process of the group is left. status is
+  // 128 + 9 when the kill came first, the tool's own status when it had ended already.
+  RunResult run_killed_after(const std::vector<std::string>& args,
+                             std::chrono::microseconds delay) const;
 
  private:
   std::string fake_host_path(std::string_view name) const;

@@ -1,0 +1,180 @@
+#include "query/query_answers.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <string_view>
+#include <unordered_set>
+#include <vector>
+
+#include "catalogue/model_list.h"
+#include "common/bounded_text.h"
+#include "common/unique_file.h"
+#include "query/json_text.h"
+#include "query/query_input.h"
+#include "registry/device_registry.h"
+#include "registry/log_settings.h"
+
+namespace lumora {
+namespace {
+
+// Both lists are process-wide; each answer starts from an empty one and leaves none behind.
+struct LoadedDevices {
+  LoadedDevices() { free_net_devices(); }
+  ~LoadedDevices() { free_net_devices(); }
+  LoadedDevices(const LoadedDevices&) = delete;
+  LoadedDevices& operator=(const LoadedDevices&) = delete;
+};
+
+struct LoadedCatalogue {
+  LoadedCatalogue() { free_adv_models(); }
+  ~LoadedCatalogue() { free_adv_models(); }
+  LoadedCatalogue(const LoadedCatalogue&) = delete;
+  LoadedCatalogue& operator=(const LoadedCatalogue&) = delete;
+};
+
+// Reads the device file into the registry: false when it exists but cannot be read.
+bool load_devices(const char* config_file, std::string& error) {
+  switch (probe_input(config_file, InputKind::kFile, error)) {
+    case InputState::kMissing: return true;
+    case InputState::kUnreadable: return false;
+    case InputState::kReadable: break;
+  }
+  errno = 0;
+  // -1 with entries loaded is an entry that could not be allocated; with none, the file
+  // vanished or became unreadable since the probe.
+  if (load_net_devices_from(config_file) < 0) {
+    error = std::string(config_file) + ": " + std::strerror(errno != 0 ? errno : EIO);
+    return false;
+  }
+  return true;
+}
+
+std::string_view field_text(const char (&field)[kDeviceTextSize]) {
+  return {field, bounded_length(field, kDeviceTextSize)};
+}
+
+void append_member(std::string& out, const char* key, std::string_view value) {
+  out += out.back() == '{' ? "\"" : ",\"";
+  out += key;
+  out += "\":";
+  append_json_string(out, value);
+}
+
+// The label a directory entry stands for, or empty when it is no labelled copy.
+std::string_view label_of(std::string_view entry_name) {
+  const std::string_view suffix = kLabelSuffix;
+  if (entry_name.size() <= suffix.size()) return {};
+  if (entry_name.substr(entry_name.size() - suffix.size()) != suffix) return {};
+  return entry_name.substr(0, entry_name.size() - suffix.size());
+}
+
+}  // namespace
+
+bool query_models(const QuerySources& sources, char terminator, std::string& out,
+                  std::string& error) {
+  if (!catalogue_readable(sources.models_dir, sources.default_catalogue, error)) return false;
+  const LoadedCatalogue catalogue;
+  load_adv_models_from(sources.models_dir, sources.default_catalogue);
+  // The names stay in the list until the answer is written, so the set holds views of them.
+  std::unordered_set<std::string_view> seen;
+  for (const AdvModel* model = root_adv_model; model != nullptr; model = model->next) {
+    const std::string_view name(model->name, bounded_length(model->name, kAdvModelNameSize));
+    if (name.size() < 3 || name.front() != '"' || name.back() != '"') continue;
+    const std::string_view inner = name.substr(1, name.size() - 2);
+    if (!seen.insert(inner).second) continue;
+    out.append(inner);
+    out += terminator;
+  }
+  return true;
+}
+
+bool query_devices(const QuerySources& sources, std::string& out, std::string& error) {
+  const LoadedDevices devices;
+  if (!load_devices(sources.config_file, error)) return false;
+  for (const DeviceEntry* entry = first_net_device(); entry != nullptr; entry = entry->next) {
+    out += '{';
+    append_member(out, "name", field_text(entry->name));
+    append_member(out, "model", field_text(entry->model));
+    append_member(out, "id", field_text(entry->id));
+    append_member(out, "ip", field_text(entry->ip));
+    append_member(out, "nodename", field_text(entry->nodename));
+    out += "}\n";
+  }
+  return true;
+}
+
+bool query_names(const QuerySources& sources, char terminator, std::string& out,
+                 std::string& error) {
+  const LoadedDevices devices;
+  if (!load_devices(sources.config_file, error)) return false;
+  std::unordered_set<std::string_view> seen;
+  for (const DeviceEntry* entry = first_net_device(); entry != nullptr; entry = entry->next) {
+    const std::string_view name = field_text(entry->name);
+    if (name.empty() || !seen.insert(name).second) continue;
+    out.append(name);
+    out += terminator;
+  }
+  return true;
+}
+
+bool query_labels(const QuerySources& sources, char terminator, std::string& out,
+                  std::string& error) {
+  switch (probe_input(sources.config_dir, InputKind::kDirectory, error)) {
+    case InputState::kMissing: return true;
+    case InputState::kUnreadable: return false;
+    case InputState::kReadable: break;
+  }
+  const UniqueDir dir(::opendir(sources.config_dir));
+  if (!dir) {
+    error = std::string(sources.config_dir) + ": " + std::strerror(errno);
+    return false;
+  }
+  std::string dir_path = sources.config_dir;
+  if (dir_path.empty() || dir_path.back() != '/') dir_path += '/';
+  std::vector<std::string> labels;
+  while (const dirent* entry = ::readdir(dir.get())) {
+    const std::string_view label = label_of(entry->d_name);
+    if (label.empty()) continue;
+    if (terminator == '\n' && label.find('\n') != std::string_view::npos) continue;
+    // Loading a copy reads through a link, so a link to a regular file is a copy too.
+    const std::string path = dir_path + entry->d_name;
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
+    labels.emplace_back(label);
+  }
+  std::sort(labels.begin(), labels.end());
+  for (const std::string& label : labels) {
+    out += label;
+    out += terminator;
+  }
+  return true;
+}
+
+bool query_log(const QuerySources& sources, std::string& out, std::string& error) {
+  // The settings start from the values a fresh backend has; only log lines change them.
+  g_logfile[0] = '\0';
+  g_loglevel = 0;
+  g_logmode = '\0';
+  const LoadedDevices devices;
+  if (!load_devices(sources.config_file, error)) return false;
+  if (g_logfile[0] == '\0' && g_loglevel == 0 && g_logmode == '\0') {
+    out += "null\n";
+    return true;
+  }
+  out += '{';
+  append_member(out, "path", {g_logfile, bounded_length(g_logfile, kLogFileSize)});
+  out += ",\"level\":" + std::to_string(g_loglevel) + ",\"mode\":";
+  if (g_logmode == '\0') {
+    out += "null";
+  } else {
+    append_json_string(out, std::string_view(&g_logmode, 1));
+  }
+  out += "}\n";
+  return true;
+}
+
+}  // namespace lumora

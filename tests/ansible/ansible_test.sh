@@ -1,0 +1,162 @@
+#!/usr/bin/env bash
+# Tests the Ansible collection of contrib/ansible with Debian's ansible-core: plays run with
+# ansible-playbook against the local host, with lumoraconf and lumoraconf-query of the build.
+#
+# Usage: ansible_test.sh SOURCE_DIR BIN_DIR PRIVATE_NS
+#
+# Runs as root. The script re-runs itself through PRIVATE_NS (the lumora_private_ns program of
+# the test build: a private mount namespace, also inside a chroot whose / is not a mount point)
+# where fresh directories under /var/tmp are bind-mounted over /etc/opt, /opt and /tmp, so the plays change files
+# there, never the host's own. Ansible's home, temporary directories and collection path are
+# scratch directories too, and it uses no network.
+# The hostile words below hold $(...) and ${IFS} meant literally, in single quotes.
+# shellcheck disable=SC2016
+set -uo pipefail
+
+source_dir=${1:?usage: ansible_test.sh SOURCE_DIR BIN_DIR PRIVATE_NS}
+bin_dir=${2:?usage: ansible_test.sh SOURCE_DIR BIN_DIR PRIVATE_NS}
+private_ns=${3:?usage: ansible_test.sh SOURCE_DIR BIN_DIR PRIVATE_NS}
+source_dir=$(realpath "$source_dir")
+bin_dir=$(realpath "$bin_dir")
+
+if [[ ${4-} != --in-namespace ]]; then
+    [[ $(id -u) == 0 ]] || { echo "ansible_test: must run as root (for the mount namespace)" >&2; exit 1; }
+    command -v ansible-playbook >/dev/null || { echo "ansible_test: ansible-playbook missing (apt-get install ansible-core)" >&2; exit 1; }
+    for dir in /etc/opt /opt /tmp; do
+        [[ -d $dir ]] || { echo "ansible_test: mount point $dir is missing on this host" >&2; exit 1; }
+    done
+    [[ -x $private_ns ]] || { echo "ansible_test: $private_ns is not a program" >&2; exit 1; }
+    exec "$private_ns" bash "$0" "$source_dir" "$bin_dir" "$private_ns" --in-namespace
+fi
+
+# --- inside the private mount namespace -------------------------------------------------------
+
+if [[ $(readlink /proc/self/ns/mnt) == "$(readlink /proc/1/ns/mnt)" ]]; then
+    echo "ansible_test: not in a private mount namespace; refusing to touch /etc/opt" >&2
+    exit 1
+fi
+sandbox=$(mktemp -d -p /var/tmp lumora-ansible.XXXXXX) || exit 1
+trap 'umount /etc/opt /opt /tmp 2>/dev/null; rm -rf -- "$sandbox"' EXIT
+mkdir -p "$sandbox/etc_opt/kelvane/scanner/lumora" "$sandbox/opt" "$sandbox/tmp" \
+    "$sandbox/home" "$sandbox/ansible-tmp" \
+    "$sandbox/collections/ansible_collections/lumoraconf"
+chmod 1777 "$sandbox/tmp"
+touch "$sandbox/etc_opt/.lumora-ansible-sandbox"
+for dir in etc_opt:/etc/opt opt:/opt tmp:/tmp; do
+    mount --bind "$sandbox/${dir%%:*}" "${dir#*:}" ||
+        { echo "ansible_test: cannot bind-mount ${dir#*:}" >&2; exit 1; }
+done
+if [[ ! -e /etc/opt/.lumora-ansible-sandbox ]]; then
+    echo "ansible_test: /etc/opt is not the sandbox" >&2
+    exit 1
+fi
+config_dir=/etc/opt/kelvane/scanner/lumora
+config_file=$config_dir//lumsanenetdevice.cfg
+
+# The collection from the tree, and nothing of this machine's Ansible setup.
+ln -s "$source_dir/contrib/ansible" "$sandbox/collections/ansible_collections/lumoraconf/scanners"
+printf '[defaults]\n' >"$sandbox/ansible.cfg"
+printf '[scanner_hosts]\nlocalhost ansible_connection=local ansible_python_interpreter=/usr/bin/python3\n' \
+    >"$sandbox/inventory"
+export HOME=$sandbox/home
+export ANSIBLE_CONFIG=$sandbox/ansible.cfg
+export ANSIBLE_HOME=$sandbox/home/.ansible
+export ANSIBLE_LOCAL_TEMP=$sandbox/ansible-tmp
+export ANSIBLE_REMOTE_TEMP=$sandbox/ansible-tmp
+export ANSIBLE_COLLECTIONS_PATH=$sandbox/collections
+export ANSIBLE_COLLECTIONS_SCAN_SYS_PATH=false
+export ANSIBLE_INVENTORY=$sandbox/inventory
+export ANSIBLE_GATHERING=explicit
+export ANSIBLE_RETRY_FILES_ENABLED=false
+export ANSIBLE_NOCOLOR=1
+export ANSIBLE_FORCE_COLOR=0
+export ANSIBLE_LOCALHOST_WARNING=false
+export ANSIBLE_DEPRECATION_WARNINGS=false
+export ANSIBLE_GALAXY_DISABLE_GPG_VERIFY=true
+export ANSIBLE_PYTHON_INTERPRETER=/usr/bin/python3
+# Where the hostile words would create files: the sandbox's /tmp, short enough to keep the
+# words within the length of a name.
+export LUMORA_MARKER_DIR=/tmp
+export PATH=$bin_dir:/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin
+cd "$sandbox" || exit 1
+
+failures=0
+checks=0
+fail() {
+    echo "FAIL: $*" >&2
+    failures=$((failures + 1))
+}
+
+# play NAME EXPECTED_CHANGED FILE [OPTION...]: runs the play, which must succeed and report
+# EXPECTED_CHANGED changed tasks in its recap.
+play() {
+    local name=$1 expected=$2 file=$3
+    shift 3
+    checks=$((checks + 1))
+    local log=$sandbox/$name.log
+    if ! ansible-playbook -e ansible_become=false "$@" "$file" >"$log" 2>&1; then
+        fail "$name: ansible-playbook failed"
+        cat "$log" >&2
+        return
+    fi
+    local changed
+    changed=$(grep -o 'changed=[0-9]*' "$log" | head -n 1)
+    echo "ansible_test: $name: $(grep -E 'ok=[0-9]+' "$log" | sed 's/  */ /g')"
+    [[ $changed == "changed=$expected" ]] || { fail "$name: $changed, expected changed=$expected"; cat "$log" >&2; }
+}
+
+# expect_config TEXT: the device configuration file holds exactly TEXT.
+expect_config() {
+    checks=$((checks + 1))
+    local got
+    got=$(cat "$config_file")
+    [[ $got == "$1" ]] || fail "configuration file is [$got], expected [$1]"
+}
+
+# The modules' DOCUMENTATION, EXAMPLES and RETURN parse.
+for module in scanner backend_log; do
+    checks=$((checks + 1))
+    ansible-doc -t module "lumoraconf.scanners.$module" >"$sandbox/doc-$module.log" 2>&1 ||
+        { fail "ansible-doc cannot read the documentation of $module"; cat "$sandbox/doc-$module.log" >&2; }
+done
+
+printf '%s\n' \
+    '[Support Model]' \
+    '0x2e5a:0x500,1,0,"LX-500",1,1,a,b,c' \
+    '0x2e5a:0x700,1,0,"LX-700",1,1,a,b,c' >"$config_dir//Lumsane.ini"
+
+example=$source_dir/contrib/ansible/examples/site.yml
+play example-first 3 "$example"
+expect_config $'log=/tmp/lum_sane.log , 1 , w\nDEVICE=lab , "LX-700" , 0x2e5a:0x700 , NODENAME=LQX_12345 \nDEVICE=office , "LX-500" , 0x2e5a:0x500 , IP-ADDRESS=192.168.1.20 '
+play example-again 0 "$example"
+
+before=$(cat "$config_file")
+play change-check 3 "$source_dir/tests/ansible/change.yml" --check --diff
+checks=$((checks + 1))
+[[ $(cat "$config_file") == "$before" ]] || fail "check mode changed the configuration file"
+for line in '+DEVICE=office , "LX-500" , 0x2e5a:0x500 , IP-ADDRESS=192.168.1.21 ' \
+    '-DEVICE=office , "LX-500" , 0x2e5a:0x500 , IP-ADDRESS=192.168.1.20 ' \
+    '-DEVICE=lab , "LX-700" , 0x2e5a:0x700 , NODENAME=LQX_12345 ' '-log=/tmp/lum_sane.log , 1 , w'; do
+    checks=$((checks + 1))
+    grep -qxF -- "$line" "$sandbox/change-check.log" || fail "check mode with --diff does not show [$line]"
+done
+
+play change 3 "$source_dir/tests/ansible/change.yml" --diff
+expect_config $'DEVICE=office , "LX-500" , 0x2e5a:0x500 , IP-ADDRESS=192.168.1.21 '
+play change-again 0 "$source_dir/tests/ansible/change.yml"
+
+# A name with shell words in it, registered by hand, for the removal in checks.yml.
+hostile_line='DEVICE=$(touch${IFS}/tmp/from-remove);x , "LX-500" , Unknown , IP-ADDRESS=10.0.0.9 '
+printf '%s\n' "$hostile_line" >>"$config_file"
+play checks 2 "$source_dir/tests/ansible/checks.yml"
+checks=$((checks + 1))
+grep -qF 'from-remove' "$config_file" && fail "the hostile name was not removed"
+checks=$((checks + 1))
+grep -qxF 'DEVICE=odd_model , "$(touch${IFS}/tmp/from-model);'"'"'"`id`" , Unknown , IP-ADDRESS=192.168.1.32 ' "$config_file" ||
+    fail "the hostile model is not in the file as it was given: $(cat "$config_file")"
+checks=$((checks + 1))
+leftovers=$(ls -A /tmp)
+[[ -z $leftovers ]] || fail "a hostile word reached a shell, or files were left in /tmp: $leftovers"
+
+echo "ansible_test: $checks checks, $failures failed"
+((failures == 0))

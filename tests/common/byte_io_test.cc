@@ -1,0 +1,76 @@
+#include "common/byte_io.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <string>
+#include <thread>
+
+#include "common/unique_file.h"
+#include "support/temp_dir.h"
+
+namespace lumora {
+namespace {
+
+using lumora::testing::TempDir;
+
+std::string read_back(const std::string& path) {
+  UniqueFd fd(::open(path.c_str(), O_RDONLY));
+  std::string text;
+  char buffer[4096];
+  ssize_t got = 0;
+  while ((got = ::read(fd.get(), buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<std::size_t>(got));
+  return text;
+}
+
+TEST(WriteAll, WritesEveryByteThroughShortWrites) {
+  // A pipe takes at most its capacity per write while the reader drains it, so a megabyte
+  // arrives in many short writes.
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  UniqueFd read_end(fds[0]);
+  UniqueFd write_end(fds[1]);
+  std::string data(1 << 20, '\0');
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7 % 251);
+  std::string received;
+  std::thread reader([&] {
+    char buffer[1000];
+    ssize_t got = 0;
+    while ((got = ::read(read_end.get(), buffer, sizeof buffer)) > 0) received.append(buffer, static_cast<std::size_t>(got));
+  });
+  EXPECT_TRUE(write_all(write_end.get(), data));
+  write_end.reset();
+  reader.join();
+  EXPECT_EQ(received, data);
+}
+
+TEST(WriteAll, ReportsAFullDiskAndABadDescriptor) {
+  UniqueFd full(::open("/dev/full", O_WRONLY));
+  ASSERT_TRUE(full);
+  EXPECT_FALSE(write_all(full.get(), "x"));
+  EXPECT_FALSE(write_all(-1, "x"));
+  EXPECT_TRUE(write_all(full.get(), ""));  // nothing to write is no error
+}
+
+TEST(CopyAll, CopiesEveryByteAndReportsErrors) {
+  TempDir dir;
+  std::string binary(100000, '\0');
+  for (std::size_t i = 0; i < binary.size(); ++i) binary[i] = static_cast<char>(i % 256);
+  const std::string source = dir.write("source", binary);
+  UniqueFd in(::open(source.c_str(), O_RDONLY));
+  UniqueFd out(::open((dir.path() + "/copy").c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600));
+  ASSERT_TRUE(in && out);
+  EXPECT_TRUE(copy_all(in.get(), out.get()));
+  EXPECT_EQ(read_back(dir.path() + "/copy"), binary);
+
+  UniqueFd again(::open(source.c_str(), O_RDONLY));
+  UniqueFd full(::open("/dev/full", O_WRONLY));
+  EXPECT_FALSE(copy_all(again.get(), full.get()));
+  UniqueFd directory(::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY));
+  UniqueFd sink(::open("/dev/null", O_WRONLY));
+  EXPECT_FALSE(copy_all(directory.get(), sink.get()));  // read fails: EISDIR
+}
+
+}  // namespace
+}  // namespace lumora

@@ -1,0 +1,202 @@
+// lumoraconf-query as other programs run it: the installed-layout binary in the sandbox,
+// reading what lumoraconf wrote, and changing nothing.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "netconfig/test_scrambler.h"
+#include "sandbox/sandbox.h"
+#include "support/command_output.h"
+#include "support/temp_dir.h"
+
+#ifndef LUMORA_QUERY_BINARY
+#error "LUMORA_QUERY_BINARY must name the lumoraconf-query binary under test"
+#endif
+
+namespace lumora::testing {
+namespace {
+
+constexpr char kCatalogue[] = "/etc/opt/kelvane/scanner/lumora//Lumsane.ini";
+constexpr char kModelsFile[] = "/etc/opt/kelvane/scanner/lumora//models/extra.ini";
+
+class QueryTest : public SandboxTest {
+ protected:
+  RunResult query(const std::vector<std::string>& args) {
+    RunOptions options;
+    options.binary = LUMORA_QUERY_BINARY;
+    return run(args, options);
+  }
+  // The answer of a query that must succeed without a word on standard error.
+  std::string answer(const std::vector<std::string>& args) {
+    const RunResult result = query(args);
+    EXPECT_EQ(result.status, 0) << args.front();
+    EXPECT_EQ(result.err, "") << args.front();
+    return result.out;
+  }
+  void write_catalogue() {
+    sandbox_->write_file(kCatalogue,
+                         "[Support Model]\n"
+                         "0x2e5a:0x500,1,0,\"LX-500\",1,1,a,b,c\n"
+                         "0x2e5a:0x700,1,0,\"LX-700\",1,1,a,b,c\n");
+    sandbox_->write_file(kModelsFile,
+                         "[Support Model]\n" +
+                             scramble_line("0x1234:0x42,1,0,\"LX-SECRET\",1,1,a,b,c\n",
+                                           keys_for_selector(3)));
+  }
+};
+
+TEST_F(QueryTest, ModelsListTheCatalogueWithScrambledLines) {
+  EXPECT_EQ(answer({"models"}), "");
+  write_catalogue();
+  EXPECT_EQ(answer({"models"}), "LX-SECRET\nLX-500\nLX-700\n");
+  EXPECT_EQ(answer({"-z", "models"}), std::string("LX-SECRET\0LX-500\0LX-700\0", 24));
+}
+
+TEST_F(QueryTest, DevicesShowWhatLumoraconfRegistered) {
+  write_catalogue();
+  EXPECT_EQ(answer({"devices"}), "");
+  EXPECT_EQ(run({"-a", "name=office", "model=LX-500", "ip=192.168.1.20"}).out, "");
+  EXPECT_EQ(run({"-a", "name=lab", "model=LX-SECRET", "nodename=LQX_12345"}).out, "");
+  EXPECT_EQ(run({"-a", "name=typo", "model=LX-5OO", "ip=10.0.0.1"}).out, "");
+  EXPECT_EQ(answer({"devices"}),
+            R"({"name":"typo","model":"\"LX-5OO\"","id":"Unknown","ip":"10.0.0.1","nodename":""})" "\n"
+            R"({"name":"lab","model":"\"LX-SECRET\"","id":"0x1234:0x42","ip":"","nodename":"LQX_12345"})" "\n"
+            R"({"name":"office","model":"\"LX-500\"","id":"0x2e5a:0x500","ip":"192.168.1.20","nodename":""})" "\n");
+}
+
+// Every byte of a hand-written line comes back through Python's JSON reader and the
+// surrogateescape convention.
+TEST_F(QueryTest, DevicesRoundTripEveryByteThroughPython) {
+  std::string name;
+  for (int byte = 0x21; byte < 0x100; ++byte) {
+    if (byte != ',') name += static_cast<char>(byte);
+  }
+  // The reader keeps 63 bytes of a field; split the bytes over several lines.
+  std::string file;
+  std::vector<std::string> names;
+  for (std::size_t at = 0; at < name.size(); at += 60) {
+    names.push_back(name.substr(at, 60));
+    file += "DEVICE=" + names.back() + " , \"M\xff\" , Unknown , NODENAME=\x01\t\n";
+  }
+  file += "DEVICE=caf\xc3\xa9\xe9\xed\xb2\x80 , \"M\" , Unknown , IP-ADDRESS=1.2.3.4 \n";
+  names.emplace_back("caf\xc3\xa9\xe9\xed\xb2\x80");
+  write_config(file);
+  const std::string out = answer({"devices"});
+  const TempDir dir;
+  const std::string json_path = dir.write("devices.json", out);
+  const std::string decoded = command_output(
+      "python3 -c 'import json, sys\n"
+      "for line in open(sys.argv[1], encoding=\"utf-8\"):\n"
+      "    d = json.loads(line)\n"
+      "    sys.stdout.buffer.write(d[\"name\"].encode(\"utf-8\", \"surrogateescape\") + b\"|\" +\n"
+      "                            d[\"model\"].encode(\"utf-8\", \"surrogateescape\") + b\"\\n\")\n"
+      "' " + json_path);
+  std::string expected;
+  for (std::size_t i = 0; i + 1 < names.size(); ++i) expected += names[i] + "|\"M\xff\"\n";
+  expected += names.back() + "|\"M\"\n";
+  EXPECT_EQ(decoded, expected) << out;
+}
+
+TEST_F(QueryTest, LabelsAndLogFollowTheCommands) {
+  write_config("DEVICE=a , \"M\" , Unknown , IP-ADDRESS=10.0.0.1 \n");
+  EXPECT_EQ(answer({"labels"}), "");
+  EXPECT_EQ(answer({"log"}), "null\n");
+  EXPECT_EQ(run({"-s:before move"}).out, "");
+  EXPECT_EQ(run({"-s:.hidden"}).out, "");
+  EXPECT_EQ(run({"-LI"}).out, "");
+  EXPECT_EQ(answer({"labels"}), ".hidden\nbefore move\n");
+  EXPECT_EQ(answer({"log"}), R"({"path":"/tmp/lum_sane.log","level":1,"mode":"w"})" "\n");
+  EXPECT_EQ(run({"-LO"}).out, "");
+  EXPECT_EQ(answer({"log"}), "null\n");
+}
+
+TEST_F(QueryTest, ReadsWithoutChangingAnythingOrRunningAnything) {
+  write_catalogue();
+  const std::string content = "log=/tmp/lum_sane.log , 1 , w\nDEVICE=a , \"M\" , Unknown , IP-ADDRESS=10.0.0.1 \n";
+  write_config(content);
+  sandbox_->write_file("/etc/opt/kelvane/scanner/lumora/x.lumoraconf", content);
+  for (const char* command : {"models", "devices", "labels", "log"}) answer({command});
+  EXPECT_EQ(config(), content);
+  EXPECT_TRUE(sandbox_->tmp_entries().empty());
+  EXPECT_TRUE(sandbox_->all_calls().empty());
+}
+
+// Inside the namespace the system shell is replaced by a spy that notes each call and then
+// runs a copy of the real shell. lumoraconf's pipelines show up in its notes; the companion's
+// answers must not.
+TEST_F(QueryTest, RunsNoShell) {
+  namespace fs = std::filesystem;
+  const std::string real_shell = sandbox_->root() + "/fakebin/real-sh";
+  const std::string spy = sandbox_->root() + "/fakebin/sh-spy";
+  const std::string notes = sandbox_->root() + "/record/sh.calls";
+  fs::copy_file(fs::canonical("/bin/sh"), real_shell);
+  {
+    std::ofstream script(spy);
+    script << "#!" << real_shell << "\necho \"sh $*\" >> " << notes << "\nexec " << real_shell
+           << " \"$@\"\n";
+  }
+  fs::permissions(spy, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                           fs::perms::others_read | fs::perms::others_exec);
+  write_catalogue();
+  write_config("DEVICE=a , \"M\" , Unknown , IP-ADDRESS=10.0.0.1 \n");
+  RunOptions options;
+  options.binary = LUMORA_QUERY_BINARY;
+  // /bin/sh may be a link; the mount covers what it names, which the copy above stands in for.
+  options.prelude = "mount --bind " + spy + " /bin/sh";
+  for (const char* command : {"models", "devices", "names", "labels", "log"}) {
+    EXPECT_EQ(run({command}, options).status, 0) << command;
+  }
+  EXPECT_FALSE(fs::exists(notes));
+  options.binary = nullptr;
+  EXPECT_EQ(run({"-LI"}, options).out, "");
+  EXPECT_TRUE(fs::exists(notes));
+  EXPECT_EQ(config(), "log=/tmp/lum_sane.log , 1 , w\nDEVICE=a , \"M\" , Unknown , IP-ADDRESS=10.0.0.1 \n");
+}
+
+TEST_F(QueryTest, AnInputThatCannotBeReadFailsWithAMessage) {
+  sandbox_->make_dir(kConfigPath);
+  sandbox_->make_dir(kCatalogue);
+  const std::pair<const char*, const char*> cases[] = {
+      {"devices", "lumoraconf-query: cannot read /etc/opt/kelvane/scanner/lumora//lumsanenetdevice.cfg: Is a directory\n"},
+      {"log", "lumoraconf-query: cannot read /etc/opt/kelvane/scanner/lumora//lumsanenetdevice.cfg: Is a directory\n"},
+      {"models", "lumoraconf-query: cannot read /etc/opt/kelvane/scanner/lumora//Lumsane.ini: Is a directory\n"},
+  };
+  for (const auto& [command, message] : cases) {
+    const RunResult result = query({command});
+    EXPECT_EQ(result.status, 1) << command;
+    EXPECT_EQ(result.out, "") << command;
+    EXPECT_EQ(result.err, message) << command;
+  }
+}
+
+TEST_F(QueryTest, AMachineWithoutConfigurationHasNothingRegistered) {
+  RunOptions options;
+  options.binary = LUMORA_QUERY_BINARY;
+  options.prelude = "rm -rf /etc/opt/kelvane";
+  for (const char* command : {"models", "devices", "labels", "log"}) {
+    const RunResult result = run({command}, options);
+    EXPECT_EQ(result.status, 0) << command;
+    EXPECT_EQ(result.err, "") << command;
+    EXPECT_EQ(result.out, std::string(command) == "log" ? "null\n" : "") << command;
+  }
+}
+
+TEST_F(QueryTest, MisuseIsStatusTwoWithTheUsage) {
+  const std::vector<std::vector<std::string>> cases = {
+      {}, {"bogus"}, {"devices", "extra"}, {"names", "x"}, {"-z", "devices"}, {"-z", "log"}, {"-z"}, {"--models"}};
+  for (const auto& args : cases) {
+    const RunResult result = query(args);
+    EXPECT_EQ(result.status, 2) << ::testing::PrintToString(args);
+    EXPECT_EQ(result.out, "") << ::testing::PrintToString(args);
+    EXPECT_NE(result.err.find("Usage: lumoraconf-query"), std::string::npos) << ::testing::PrintToString(args);
+  }
+  const RunResult help = query({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out.rfind("Usage: lumoraconf-query", 0), 0U);
+}
+
+}  // namespace
+}  // namespace lumora::testing
