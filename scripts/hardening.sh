@@ -16,9 +16,11 @@ cd "$(dirname "$0")/.."
 jobs=${LUMORA_JOBS:-2}
 fuzz_seconds=${LUMORA_FUZZ_SECONDS:-60}
 
-# Versionless names: each release's default clang, its runtimes and clang-tidy.
+# Versionless names: each release's default clang, its runtimes and clang-tidy. The rest is
+# what the whole test suite needs (as scripts/test-all.sh installs it), so this runs on its own.
 packages=(clang libclang-rt-dev clang-tidy cppcheck cmake ninja-build g++ libgtest-dev
-          libgmock-dev sane-utils iputils-ping bash-completion mount)
+          libgmock-dev sane-utils iputils-ping bash-completion groff-base mandoc mount
+          ansible-core)
 apt-get update
 DEBIAN_FRONTEND=noninteractive apt-get install -y "${packages[@]}"
 
