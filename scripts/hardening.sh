@@ -106,7 +106,9 @@ begin_stage "cppcheck"
 # them all (and say so in an information notice, which --error-exitcode counts); 2.10 (Debian
 # 12) always follows them and has no such option.
 cppcheck_level=()
-if cppcheck --help | grep -q -- '--check-level='; then
+# (The help is taken whole first: grep -q stops reading early, and pipefail would count the
+# broken pipe as a failure.)
+if grep -q -- '--check-level=' <<<"$(cppcheck --help)"; then
   cppcheck_level=(--check-level=exhaustive)
 fi
 cppcheck --version
