@@ -233,7 +233,7 @@ in_root "$work/c" /bin/sh -ec "
   lumoraconf -r example
   if grep -q example /etc/opt/kelvane/scanner/lumora//lumsanenetdevice.cfg; then exit 1; fi
   apt-get purge -y lumoraconf
-  if command -v lumoraconf; then exit 1; fi
+  if [ -e /usr/bin/lumoraconf ]; then exit 1; fi
   echo 'left in /etc/opt after apt purge:'
   find /etc/opt" | tee "$work/install.log"
 pulled=$(sed -n 's/^\([0-9]*\) upgraded, \([0-9]*\) newly installed.*/\2/p' "$work/install.log" | head -n 1)

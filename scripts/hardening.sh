@@ -18,7 +18,8 @@ source scripts/lib.sh
 jobs=${LUMORA_JOBS:-2}
 fuzz_seconds=${LUMORA_FUZZ_SECONDS:-60}
 
-# Versionless names: each release's default clang, its runtimes and clang-tidy.
+# Versionless names: each release's default clang, its runtimes and clang-tidy; with what the
+# whole suite needs, so this runs on a machine where test-all.sh did not.
 lumora_apt_install "${lumora_test_packages[@]}" clang libclang-rt-dev clang-tidy cppcheck
 
 scratch=$(mktemp -d -p /var/tmp lumora-hardening.XXXXXX)
@@ -91,7 +92,9 @@ begin_stage "cppcheck"
 # them all (and say so in an information notice, which --error-exitcode counts); 2.10 (Debian
 # 12) always follows them and has no such option.
 cppcheck_level=()
-if cppcheck --help | grep -q -- '--check-level='; then
+# (The help is taken whole first: grep -q stops reading early, and pipefail would count the
+# broken pipe as a failure.)
+if grep -q -- '--check-level=' <<<"$(cppcheck --help)"; then
   cppcheck_level=(--check-level=exhaustive)
 fi
 cppcheck --version

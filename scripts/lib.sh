@@ -2,10 +2,11 @@
 # What test-all.sh, hardening.sh and fuzz.sh share. Sourced from the project root, after
 # `set -euo pipefail`.
 
-# The Debian packages every build and test run needs; each script adds its own.
+# The Debian packages the whole test suite needs (the man page tests want groff and mandoc,
+# the collection's test ansible-core); each script adds its own.
 # shellcheck disable=SC2034  # used by the scripts that source this file
 lumora_test_packages=(cmake ninja-build g++ libgtest-dev libgmock-dev sane-utils iputils-ping
-                      bash-completion mount strace)
+                      bash-completion mount strace groff-base mandoc ansible-core)
 
 # Installs the packages given, with the package lists refreshed first.
 lumora_apt_install() {
