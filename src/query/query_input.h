@@ -3,17 +3,18 @@
 // what is registered must learn the difference between "nothing there" and "cannot look".
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace lumora {
 
-enum class InputState {
+enum class InputState : std::uint8_t {
   kReadable,
   kMissing,     // the path does not exist: the backend sees nothing there either
   kUnreadable,  // exists but cannot be read, or is not what it should be; see the message
 };
 
-enum class InputKind { kFile, kDirectory };
+enum class InputKind : std::uint8_t { kFile, kDirectory };
 
 // Opens path (and closes it again) to learn its state. On kUnreadable, error holds
 // "PATH: REASON".
