@@ -75,7 +75,7 @@ if [ "${1:-}" = --inside ]; then
   floor_added=$(grep -c '^DEVICE=floor-add-' "$cfg" || true)
   scratch_added=$(grep -c '^DEVICE=floor-scratch-' "$cfg" || true)
   loaded_added=$(grep -c '^DEVICE=floor-loaded-' "$cfg" || true)
-  scratch_left=$(ls /tmp | grep -c '^lumsane_tempfile5_' || true)
+  scratch_left=$(find /tmp -maxdepth 1 -name 'lumsane_tempfile5_*' | wc -l)
   left=0
   round=1
   while [ "$round" -le "$runs" ]; do

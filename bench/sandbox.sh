@@ -1,3 +1,4 @@
+# shellcheck shell=sh
 # Shared by the whole-process scripts; sourced, not run.
 #
 # The tool has its paths built in under /etc/opt, /opt and /tmp. Each script therefore makes a
@@ -5,7 +6,9 @@
 # directory's etc_opt, opt and tmp are bind-mounted over those three; the host's own
 # directories are never touched. Fake sane-find-scanner, scanimage and ping stand first on PATH.
 
+# shellcheck disable=SC2034  # read by the scripts that source this file
 LUMORA_CONFIG_DIR=/etc/opt/kelvane/scanner/lumora
+# shellcheck disable=SC2034
 LUMORA_CONFIG_FILE=/etc/opt/kelvane/scanner/lumora//lumsanenetdevice.cfg
 
 # Finds the programs of a build made with -DLUMORA_BUILD_BENCHMARKS=ON.
