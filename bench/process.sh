@@ -102,27 +102,32 @@ mkdir -p "$SANDBOX/results"
 export TOOL FLOOR TIMED FIXTURE
 sandbox_run /bin/sh "$here/process.sh" --inside "$runs" "$SANDBOX/results"
 
+# Median over the rounds in FILE (one line of timings in ns a round) of the awk expression EXPR.
+column_median() {
+  awk "{ print $2 }" "$1" | median
+}
+
 for kind in add remove; do
   file=$SANDBOX/results/$kind
-  tool=$(awk '{ print $1 / 1e6 }' "$file" | median)
-  floor=$(awk '{ print $2 / 1e6 }' "$file" | median)
-  floor_d=$(awk '{ print $3 / 1e6 }' "$file" | median)
-  ratio=$(awk '{ print $1 / $2 }' "$file" | median)
-  ratio_d=$(awk '{ print $1 / $3 }' "$file" | median)
-  dir_cost=$(awk '{ print $3 / $2 }' "$file" | median)
+  tool=$(column_median "$file" '$1 / 1e6')
+  floor=$(column_median "$file" '$2 / 1e6')
+  floor_d=$(column_median "$file" '$3 / 1e6')
+  ratio=$(column_median "$file" '$1 / $2')
+  ratio_d=$(column_median "$file" '$1 / $3')
+  dir_cost=$(column_median "$file" '$3 / $2')
   printf '%-6s %d rounds: tool %.3f ms, floor %.3f ms, floor+dir fsync %.3f ms (medians)\n' \
     "$kind" "$runs" "$tool" "$floor" "$floor_d"
   printf '%-6s median ratio tool/floor %.3f (target <= 1.15); tool/(floor+dir fsync) %.3f; (floor+dir fsync)/floor %.3f\n' \
     "$kind" "$ratio" "$ratio_d" "$dir_cost"
   if [ "$kind" = add ]; then
-    scratch=$(awk '{ print $4 / 1e6 }' "$file" | median)
-    ratio_s=$(awk '{ print $1 / $4 }' "$file" | median)
-    ratio_sf=$(awk '{ print $4 / $3 }' "$file" | median)
+    scratch=$(column_median "$file" '$4 / 1e6')
+    ratio_s=$(column_median "$file" '$1 / $4')
+    ratio_sf=$(column_median "$file" '$4 / $3')
     printf '%-6s floor+scratch-file steps+dir fsync %.3f ms; tool/that %.3f; that/(floor+dir fsync) %.3f\n' \
       "$kind" "$scratch" "$ratio_s" "$ratio_sf"
-    loaded=$(awk '{ print $5 / 1e6 }' "$file" | median)
-    ratio_l=$(awk '{ print $1 / $5 }' "$file" | median)
-    ratio_ls=$(awk '{ print $5 / $4 }' "$file" | median)
+    loaded=$(column_median "$file" '$5 / 1e6')
+    ratio_l=$(column_median "$file" '$1 / $5')
+    ratio_ls=$(column_median "$file" '$5 / $4')
     printf '%-6s that+reading the files and allocating the records unparsed %.3f ms; tool/that %.3f; that/(scratch floor) %.3f\n' \
       "$kind" "$loaded" "$ratio_l" "$ratio_ls"
   fi

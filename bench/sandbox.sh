@@ -1,10 +1,15 @@
 # shellcheck shell=sh
 # Shared by the whole-process scripts; sourced, not run.
 #
-# The tool has its paths built in under /etc/opt, /opt and /tmp. Each script therefore makes a
-# private directory under /var/tmp and runs the tool in a private mount namespace in which that
-# directory's etc_opt, opt and tmp are bind-mounted over those three; the host's own
-# directories are never touched. Fake sane-find-scanner, scanimage and ping stand first on PATH.
+# The tool has its paths built in under /etc/opt, /opt and /tmp. Each script therefore runs it in
+# the tests' shell sandbox (tests/sandbox/sandbox.sh): a scratch tree under /var/tmp whose
+# etc_opt, opt and tmp are bind-mounted over those three in a private mount namespace; the
+# host's own directories are never touched. Fake sane-find-scanner, scanimage and ping stand
+# first on PATH.
+
+sandbox_lib=$(cd "$(dirname "$0")/../tests/sandbox" && pwd)/sandbox.sh
+# shellcheck source=tests/sandbox/sandbox.sh
+. "$sandbox_lib"
 
 # shellcheck disable=SC2034  # read by the scripts that source this file
 LUMORA_CONFIG_DIR=/etc/opt/kelvane/scanner/lumora
@@ -28,13 +33,13 @@ sandbox_find_build() {
   esac
 }
 
-# Makes the private directory and removes it when the script ends.
+# Makes the scratch tree, SANDBOX, and removes it when the script ends.
 sandbox_create() {
-  SANDBOX=$(mktemp -d /var/tmp/lumora-bench-XXXXXX) || exit 1
-  trap 'rm -rf "$SANDBOX"' EXIT
+  sandbox_make bench || exit 1
+  SANDBOX=$SANDBOX_ROOT
+  trap sandbox_remove EXIT
   trap 'exit 130' INT TERM
-  mkdir -p "$SANDBOX/etc_opt/kelvane/scanner/lumora" "$SANDBOX/opt" "$SANDBOX/tmp" "$SANDBOX/fakebin"
-  chmod 1777 "$SANDBOX/tmp"
+  mkdir -p "$SANDBOX/fakebin"
   for fake in sane-find-scanner scanimage ping; do
     printf '#!/bin/sh\nexit 0\n' > "$SANDBOX/fakebin/$fake"
     chmod 755 "$SANDBOX/fakebin/$fake"
@@ -42,16 +47,17 @@ sandbox_create() {
 }
 
 # Runs a command inside the namespace (root, or a user namespace otherwise; see
-# tests/sandbox/private_mounts.h), with the fakes first on PATH.
+# tests/sandbox/private_mounts.h), with the tree mounted and the fakes first on PATH.
 sandbox_run() {
-  "$PRIVATE_NS" /bin/sh -c '
-    root=$1
-    shift
-    mount --bind "$root/etc_opt" /etc/opt && mount --bind "$root/opt" /opt &&
-      mount --bind "$root/tmp" /tmp || exit 125
-    PATH=$root/fakebin:/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin
+  sandbox_enter "$PRIVATE_NS" /bin/sh -c '
+    lib=$1 root=$2
+    shift 2
+    . "$lib"
+    SANDBOX_ROOT=$root
+    sandbox_mount bench /etc/opt /opt /tmp || exit 125
+    PATH=$SANDBOX_ROOT/fakebin:/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin
     export PATH
-    exec "$@"' sh "$SANDBOX" "$@"
+    exec "$@"' sh "$sandbox_lib" "$SANDBOX" "$@"
 }
 
 # Median of the numbers on standard input, one a line.

@@ -18,6 +18,8 @@ bin_dir=${2:?usage: ansible_test.sh SOURCE_DIR BIN_DIR PRIVATE_NS}
 private_ns=${3:?usage: ansible_test.sh SOURCE_DIR BIN_DIR PRIVATE_NS}
 source_dir=$(realpath "$source_dir")
 bin_dir=$(realpath "$bin_dir")
+# shellcheck source=tests/sandbox/sandbox.sh
+source "$(dirname "$0")/../sandbox/sandbox.sh"
 
 if [[ ${4-} != --in-namespace ]]; then
     [[ $(id -u) == 0 ]] || { echo "ansible_test: must run as root (for the mount namespace)" >&2; exit 1; }
@@ -26,30 +28,18 @@ if [[ ${4-} != --in-namespace ]]; then
         [[ -d $dir ]] || { echo "ansible_test: mount point $dir is missing on this host" >&2; exit 1; }
     done
     [[ -x $private_ns ]] || { echo "ansible_test: $private_ns is not a program" >&2; exit 1; }
-    exec "$private_ns" bash "$0" "$source_dir" "$bin_dir" "$private_ns" --in-namespace
+    sandbox_enter "$private_ns" bash "$0" "$source_dir" "$bin_dir" "$private_ns" --in-namespace
+    exit
 fi
 
 # --- inside the private mount namespace -------------------------------------------------------
 
-if [[ $(readlink /proc/self/ns/mnt) == "$(readlink /proc/1/ns/mnt)" ]]; then
-    echo "ansible_test: not in a private mount namespace; refusing to touch /etc/opt" >&2
-    exit 1
-fi
-sandbox=$(mktemp -d -p /var/tmp lumora-ansible.XXXXXX) || exit 1
-trap 'umount /etc/opt /opt /tmp 2>/dev/null; rm -rf -- "$sandbox"' EXIT
-mkdir -p "$sandbox/etc_opt/kelvane/scanner/lumora" "$sandbox/opt" "$sandbox/tmp" \
-    "$sandbox/home" "$sandbox/ansible-tmp" \
-    "$sandbox/collections/ansible_collections/lumoraconf"
-chmod 1777 "$sandbox/tmp"
-touch "$sandbox/etc_opt/.lumora-ansible-sandbox"
-for dir in etc_opt:/etc/opt opt:/opt tmp:/tmp; do
-    mount --bind "$sandbox/${dir%%:*}" "${dir#*:}" ||
-        { echo "ansible_test: cannot bind-mount ${dir#*:}" >&2; exit 1; }
-done
-if [[ ! -e /etc/opt/.lumora-ansible-sandbox ]]; then
-    echo "ansible_test: /etc/opt is not the sandbox" >&2
-    exit 1
-fi
+sandbox_private ansible_test || exit 1
+sandbox_make ansible || exit 1
+sandbox=$SANDBOX_ROOT
+trap sandbox_remove EXIT
+mkdir -p "$sandbox/home" "$sandbox/ansible-tmp" "$sandbox/collections/ansible_collections/lumoraconf"
+sandbox_mount ansible_test /etc/opt /opt /tmp || exit 1
 config_dir=/etc/opt/kelvane/scanner/lumora
 config_file=$config_dir//lumsanenetdevice.cfg
 

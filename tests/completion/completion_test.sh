@@ -16,32 +16,27 @@ completion_file=${1:?usage: completion_test.sh COMPLETION_FILE PRIVATE_NS}
 completion_file=$(realpath "$completion_file")
 private_ns=${2:?usage: completion_test.sh COMPLETION_FILE PRIVATE_NS}
 bash_completion=/usr/share/bash-completion/bash_completion
+# shellcheck source=tests/sandbox/sandbox.sh
+source "$(dirname "$0")/../sandbox/sandbox.sh"
 
 if [[ ${3-} != --in-namespace ]]; then
     [[ $(id -u) == 0 ]] || { echo "completion_test: must run as root (for the mount namespace)" >&2; exit 1; }
     [[ -f $bash_completion ]] || { echo "completion_test: $bash_completion missing (apt-get install bash-completion)" >&2; exit 1; }
     [[ -d /etc/opt ]] || { echo "completion_test: mount point /etc/opt is missing on this host" >&2; exit 1; }
     [[ -x $private_ns ]] || { echo "completion_test: $private_ns is not a program" >&2; exit 1; }
-    exec "$private_ns" bash "$0" "$completion_file" "$private_ns" --in-namespace
+    sandbox_enter "$private_ns" bash "$0" "$completion_file" "$private_ns" --in-namespace
+    exit
 fi
 
 # --- inside the private mount namespace -------------------------------------------------------
 
-if [[ $(readlink /proc/self/ns/mnt) == "$(readlink /proc/1/ns/mnt)" ]]; then
-    echo "completion_test: not in a private mount namespace; refusing to touch /etc/opt" >&2
-    exit 1
-fi
+sandbox_private completion_test || exit 1
 command -v lumoraconf-query >/dev/null ||
     { echo "completion_test: lumoraconf-query is not on PATH" >&2; exit 1; }
-sandbox=$(mktemp -d -p /var/tmp lumora-completion.XXXXXX) || exit 1
-trap 'umount /etc/opt 2>/dev/null; rm -rf -- "$sandbox"' EXIT
-mkdir -p "$sandbox/etc_opt/kelvane/scanner/lumora"
-touch "$sandbox/etc_opt/.lumora-completion-sandbox"
-mount --bind "$sandbox/etc_opt" /etc/opt || { echo "completion_test: cannot bind-mount /etc/opt" >&2; exit 1; }
-if [[ ! -e /etc/opt/.lumora-completion-sandbox ]]; then
-    echo "completion_test: /etc/opt is not the sandbox" >&2
-    exit 1
-fi
+sandbox_make completion || exit 1
+sandbox=$SANDBOX_ROOT
+trap sandbox_remove EXIT
+sandbox_mount completion_test /etc/opt || exit 1
 config_dir=/etc/opt/kelvane/scanner/lumora
 config_file=$config_dir//lumsanenetdevice.cfg
 catalogue=$config_dir//Lumsane.ini
