@@ -9,6 +9,7 @@
 # RUNS (default 5) runs under /usr/bin/time -v; prints the median "Maximum resident set size".
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=bench/sandbox.sh
 . "$here/sandbox.sh"
 
 if [ "${1:-}" = --inside ]; then
@@ -30,7 +31,7 @@ if [ "${1:-}" = --inside ]; then
   exit 0
 fi
 
-[ -x /usr/bin/time ] || { echo "needs GNU time (apt-get install time)" >&2; exit 2; }
+[ -x /usr/bin/time ] || { echo "needs GNU time (scripts/test-all.sh installs it)" >&2; exit 2; }
 sandbox_find_build "${1:-build}"
 sandbox_create
 runs=${RUNS:-5}

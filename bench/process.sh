@@ -16,6 +16,7 @@
 # can cost.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=bench/sandbox.sh
 . "$here/sandbox.sh"
 
 if [ "${1:-}" = --inside ]; then
@@ -34,13 +35,14 @@ if [ "${1:-}" = --inside ]; then
   time_floor_add() {  # $1 round, $2 optional -d
     printf 'DEVICE=floor-add%s-%d , "LX-5Series" , 0x2e5a:0x1005 , IP-ADDRESS=10.201.0.%d \n' "${2:-}" "$1" "$(( $1 % 256 ))" > "$scratch"
     cat "$cfg" >> "$scratch"
-    "$TIMED" "$FLOOR" ${2:-} add "$scratch" "$cfg"
+    "$TIMED" "$FLOOR" ${2:+"$2"} add "$scratch" "$cfg"
     rm -f "$scratch"
   }
   time_scratch_add() {  # $1 round
     "$TIMED" "$FLOOR" -d scratch-add "$(printf 'DEVICE=floor-scratch-%d , "LX-5Series" , 0x2e5a:0x1005 , IP-ADDRESS=10.202.0.%d ' "$1" "$(( $1 % 256 ))")" "$cfg"
   }
   time_loaded_add() {  # $1 round
+    # shellcheck disable=SC2086  # record_sizes is a list of numbers, split into arguments
     "$TIMED" "$FLOOR" -d loaded-add "$(printf 'DEVICE=floor-loaded-%d , "LX-5Series" , 0x2e5a:0x1005 , IP-ADDRESS=10.203.0.%d ' "$1" "$(( $1 % 256 ))")" \
       "$cfg" "$LUMORA_CONFIG_DIR/models" "$LUMORA_CONFIG_DIR/Lumsane.ini" $record_sizes
   }
@@ -50,7 +52,7 @@ if [ "${1:-}" = --inside ]; then
   time_floor_remove() {  # $1 round, $2 optional -d
     cp "$cfg" "$scratch"
     if [ -n "${2:-}" ]; then name=office-$(( 3 * $1 + 2 )); else name=office-$(( 3 * $1 + 1 )); fi
-    "$TIMED" "$FLOOR" ${2:-} remove "$scratch" "$name" "$cfg"
+    "$TIMED" "$FLOOR" ${2:+"$2"} remove "$scratch" "$name" "$cfg"
     rm -f "$scratch"
   }
 

@@ -7,6 +7,7 @@
 # RUNS (default 1000) runs of each; prints the medians and their difference.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=bench/sandbox.sh
 . "$here/sandbox.sh"
 
 if [ "${1:-}" = --inside ]; then

@@ -36,6 +36,10 @@ esac
 [[ $(id -u) == 0 ]] || { echo "fresh-machine: must run as root (debootstrap, chroot)" >&2; exit 1; }
 
 tree=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source=scripts/lib.sh
+source "$tree/scripts/lib.sh"
+# What this script runs on the host itself (the roots install their own).
+lumora_apt_install "${lumora_fresh_machine_packages[@]}"
 readme=$tree/README.md
 mirror=${LUMORA_MIRROR:-http://deb.debian.org/debian}
 cache=${LUMORA_APT_CACHE:-/var/tmp/lumora-apt-cache/$suite}

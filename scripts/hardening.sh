@@ -20,7 +20,7 @@ fuzz_seconds=${LUMORA_FUZZ_SECONDS:-60}
 
 # Versionless names: each release's default clang, its runtimes and clang-tidy; with what the
 # whole suite needs, so this runs on a machine where test-all.sh did not.
-lumora_apt_install "${lumora_test_packages[@]}" clang libclang-rt-dev clang-tidy cppcheck
+lumora_apt_install "${lumora_test_packages[@]}" "${lumora_hardening_packages[@]}"
 
 scratch=$(mktemp -d -p /var/tmp lumora-hardening.XXXXXX)
 trap 'rm -rf "$scratch"' EXIT

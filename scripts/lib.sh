@@ -2,16 +2,31 @@
 # What test-all.sh, hardening.sh and fuzz.sh share. Sourced from the project root, after
 # `set -euo pipefail`.
 
-# The Debian packages the whole test suite needs (the man page tests want groff and mandoc,
-# the collection's test ansible-core); each script adds its own.
+# The Debian packages CI and the README's commands need beyond a minimal Debian root
+# (debootstrap's minbase), each named once, in the list of the script that installs it.
+# scripts/check_commands.py fails when a script calls a program that is in neither.
 # shellcheck disable=SC2034  # used by the scripts that source this file
-lumora_test_packages=(cmake ninja-build g++ libgtest-dev libgmock-dev sane-utils iputils-ping
-                      bash-completion mount strace groff-base mandoc ansible-core)
+{
+  # The build and the whole test suite (test-all.sh; hardening.sh too): the man page tests want
+  # groff and mandoc, the collection's test ansible-core; CPack wants dpkg-dev and file, so
+  # that dpkg-shlibdeps works out the package's dependencies.
+  lumora_test_packages=(cmake ninja-build g++ libgtest-dev libgmock-dev sane-utils iputils-ping
+                        bash-completion mount strace groff-base mandoc ansible-core dpkg-dev file)
+  # The benchmarks in bench/ (installed by test-all.sh, so the README's test line readies them).
+  lumora_bench_packages=(libbenchmark-dev time)
+  # hardening.sh: each release's default clang with its runtimes, clang-tidy and cppcheck.
+  lumora_hardening_packages=(clang libclang-rt-dev clang-tidy cppcheck)
+  # fresh-machine.sh on the host: it bootstraps the roots and clones the tree into them.
+  lumora_fresh_machine_packages=(debootstrap git)
+  # check-scripts.sh: shellcheck, and the parser of the scripts with the checker's language.
+  lumora_check_packages=(shellcheck shfmt python3)
+}
 
-# Installs the packages given, with the package lists refreshed first.
+# Installs the packages given, with the package lists refreshed first. Waits up to ten minutes
+# for another apt or dpkg run (unattended upgrades on a new machine) instead of failing at once.
 lumora_apt_install() {
-  apt-get update
-  DEBIAN_FRONTEND=noninteractive apt-get install -y "$@"
+  apt-get -o DPkg::Lock::Timeout=600 update
+  DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 install -y "$@"
 }
 
 # Runs the whole suite of build directory $1 with $2 jobs, output shown and kept in $3.

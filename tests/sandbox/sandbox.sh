@@ -27,8 +27,11 @@ sandbox_make() {
 # PRIVATE_NS, telling it in SANDBOX_HOST_MNT_NS which mount namespace it was started from, and
 # returns COMMAND's status.
 sandbox_enter() {
-  SANDBOX_HOST_MNT_NS=$(readlink /proc/self/ns/mnt) && [ -n "$SANDBOX_HOST_MNT_NS" ] ||
-    { echo "sandbox: cannot read this process's mount namespace" >&2; return 1; }
+  SANDBOX_HOST_MNT_NS=$(readlink /proc/self/ns/mnt) || SANDBOX_HOST_MNT_NS=
+  if [ -z "$SANDBOX_HOST_MNT_NS" ]; then
+    echo "sandbox: cannot read this process's mount namespace" >&2
+    return 1
+  fi
   export SANDBOX_HOST_MNT_NS
   "$@"
 }
@@ -56,8 +59,10 @@ sandbox_mount() {
   sandbox_name=$1
   shift
   sandbox_private "$sandbox_name" || return 1
-  [ -n "$SANDBOX_ROOT" ] && [ -d "$SANDBOX_ROOT/etc_opt" ] ||
-    { echo "$sandbox_name: no sandbox tree (sandbox_make first)" >&2; return 1; }
+  if [ -z "$SANDBOX_ROOT" ] || [ ! -d "$SANDBOX_ROOT/etc_opt" ]; then
+    echo "$sandbox_name: no sandbox tree (sandbox_make first)" >&2
+    return 1
+  fi
   for sandbox_dir in "$@"; do
     case $sandbox_dir in
       /etc/opt) sandbox_from=etc_opt ;;
