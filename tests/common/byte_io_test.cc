@@ -90,28 +90,28 @@ TEST(CopyFile, ReplacesOrAppendsByteForByte) {
   const std::string binary("a\0b\xff\n", 5);
   const std::string source = dir.write("source", binary);
   const std::string destination = dir.write("destination", "old\n");
-  EXPECT_EQ(copy_file(source.c_str(), destination.c_str(), "a"), kCopyDone);
+  EXPECT_EQ(copy_file(source.c_str(), destination.c_str(), CopyMode::kAppend), kCopyDone);
   EXPECT_EQ(read_whole_file(destination), "old\n" + binary);
-  EXPECT_EQ(copy_file(source.c_str(), destination.c_str(), "w"), kCopyDone);
+  EXPECT_EQ(copy_file(source.c_str(), destination.c_str(), CopyMode::kReplace), kCopyDone);
   EXPECT_EQ(read_whole_file(destination), binary);
 }
 
 TEST(CopyFile, AMissingSourceLeavesTheDestinationAlone) {
   TempDir dir;
   const std::string destination = dir.write("destination", "old\n");
-  EXPECT_EQ(copy_file((dir.path() + "/absent").c_str(), destination.c_str(), "w"), kCopyNotOpened);
+  EXPECT_EQ(copy_file((dir.path() + "/absent").c_str(), destination.c_str(), CopyMode::kReplace), kCopyNotOpened);
   EXPECT_EQ(read_whole_file(destination), "old\n");
   const std::string never = dir.path() + "/never";
-  EXPECT_EQ(copy_file((dir.path() + "/absent").c_str(), never.c_str(), "w"), kCopyNotOpened);
+  EXPECT_EQ(copy_file((dir.path() + "/absent").c_str(), never.c_str(), CopyMode::kReplace), kCopyNotOpened);
   EXPECT_FALSE(std::filesystem::exists(never));
 }
 
 TEST(CopyFile, WriteAndReadErrorsAreReported) {
   TempDir dir;
   const std::string source = dir.write("source", std::string(100000, 'x'));
-  EXPECT_EQ(copy_file(source.c_str(), "/dev/full", "w"), kCopyIoError);
+  EXPECT_EQ(copy_file(source.c_str(), "/dev/full", CopyMode::kReplace), kCopyIoError);
   std::filesystem::create_directory(dir.path() + "/a-directory");
-  EXPECT_EQ(copy_file((dir.path() + "/a-directory").c_str(), (dir.path() + "/out").c_str(), "w"),
+  EXPECT_EQ(copy_file((dir.path() + "/a-directory").c_str(), (dir.path() + "/out").c_str(), CopyMode::kReplace),
             kCopyIoError);
   const int full = ::open("/dev/full", O_WRONLY);
   ASSERT_GE(full, 0);
@@ -124,7 +124,7 @@ TEST(CopyFile, NeverWritesThroughASymbolicLink) {
   const std::string source = dir.write("source", "new\n");
   const std::string victim = dir.write("victim", "precious\n");
   std::filesystem::create_symlink(victim, dir.path() + "/link");
-  EXPECT_EQ(copy_file(source.c_str(), (dir.path() + "/link").c_str(), "w"), kCopyNotOpened);
+  EXPECT_EQ(copy_file(source.c_str(), (dir.path() + "/link").c_str(), CopyMode::kReplace), kCopyNotOpened);
   EXPECT_EQ(read_whole_file(victim), "precious\n");
 }
 
