@@ -10,14 +10,6 @@
 
 namespace lumora {
 
-namespace {
-
-// One read's worth: two pages, so that a configuration file of a few hundred devices is
-// copied in a handful of system calls.
-constexpr std::size_t kCopyChunkSize = 8192;
-
-}  // namespace
-
 bool write_all(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
     const ssize_t written = ::write(fd, bytes.data(), bytes.size());

@@ -3,12 +3,17 @@
 // alike; and whether a file is there to be read.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
 #include "common/unique_file.h"
 
 namespace lumora {
+
+// One read's worth: two pages, so that a configuration file of a few hundred devices is
+// copied in a handful of system calls.
+inline constexpr std::size_t kCopyChunkSize = 8192;
 
 // Writes all of bytes to fd, going on after short writes and interruptions. False on the
 // first error (a full disk, a file-size limit, a closed pipe).

@@ -1,7 +1,9 @@
 #include "registry/config_writer.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <vector>
@@ -37,7 +39,7 @@ CopyOutcome copy_config_into(const ScratchFile& scratch) {
     case RegularOpen::kRefused: return CopyOutcome::kCannotRead;
     case RegularOpen::kOpened: break;
   }
-  char chunk[8192];  // two pages, as copy_all reads
+  char chunk[kCopyChunkSize];
   for (;;) {
     const ssize_t got = ::read(config.get(), chunk, sizeof chunk);
     if (got == 0) return CopyOutcome::kCopied;

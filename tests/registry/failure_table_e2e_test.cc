@@ -6,7 +6,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
+#include <iostream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -222,9 +224,17 @@ void check_outcome(const Sandbox& box, const Row& row, const Writer& writer,
 TEST_F(FailureTableTest, EveryRowForEveryWriterUnderEveryCondition) {
   const Condition conditions[] = {
       {Who::kRoot, "C"}, {Who::kRoot, "C.UTF-8"}, {Who::kAdminUser, "C"}, {Who::kAdminUser, "C.UTF-8"}};
+  // Only root can hand the run to another user; CI runs the suite as root.
+  const bool can_switch_user = ::geteuid() == 0;
+  if (!can_switch_user) {
+    const char* ci = std::getenv("CI");
+    if (ci != nullptr && *ci != '\0') FAIL() << "the group user's runs need the suite run as root";
+    std::cout << "not root: the group user's runs are left out\n";
+  }
   for (const Row& row : rows()) {
     for (const Condition& condition : conditions) {
       if (row.only_as_user && condition.who == Who::kRoot) continue;
+      if (condition.who == Who::kAdminUser && !can_switch_user) continue;
       for (std::size_t w = 0; w < writers().size(); ++w) {
         const Writer& writer = writers()[w];
         const std::string where =
