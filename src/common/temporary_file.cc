@@ -28,15 +28,14 @@ struct Slot {
 Slot g_slots[kSlotCount];
 
 void remove_and_end(int signal_number) {
-  const int saved_errno = errno;
   for (Slot& slot : g_slots) {
     if (slot.used != 0) ::unlink(slot.path);
   }
   // The default action of these signals ends the process, so the parent sees that it was
-  // killed by this signal, as without the handler.
+  // killed by this signal, as without the handler. The signal stays blocked until the handler
+  // returns, and is delivered then: nothing the interrupted code does runs again.
   ::signal(signal_number, SIG_DFL);
   ::raise(signal_number);
-  errno = saved_errno;
 }
 
 void install_handlers_once() {
