@@ -68,6 +68,7 @@ required=(
   "Invalid IP address (IP)"
   "Invalid parameter"
   "Cannot write /etc/opt/kelvane/scanner/lumora//lumsanenetdevice.cfg"
+  "Cannot write /tmp/lumsane_tempfile5_XXXXXX"
   "exits with status 0"
 )
 for want in "${required[@]}"; do

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/byte_io.h"
 #include "common/unique_file.h"
 #include "netconfig/scramble.h"
 
@@ -32,8 +33,12 @@ int is_ini_name(const char* name) {
 
 void for_each_model_line(const char* path, ModelLineHandler on_model_line) {
   if (path == nullptr) return;
-  UniqueFile file(std::fopen(path, "r"));
+  // A FIFO or a device in the catalogue's place is passed over, never waited on.
+  UniqueFd fd;
+  if (open_regular_file(path, fd) != RegularOpen::kOpened) return;
+  UniqueFile file(::fdopen(fd.get(), "r"));
   if (!file) return;
+  fd.release();  // the stream owns it now
   char line[kCatalogueLineSize];
 
   // The header counts only at the very first character; what follows it is ignored.

@@ -93,4 +93,15 @@ int dump_adv_models();
 // Releases every record; the next load reads the catalogue files again. Returns 0.
 int free_adv_models();
 
+// The catalogue is process-wide: a user of it starts from an empty one and leaves none
+// behind, on every path (its refusals included), so that a later load in the process reads
+// the files again instead of finding the catalogue loaded.
+class ScopedCatalogue {
+ public:
+  ScopedCatalogue() { free_adv_models(); }
+  ~ScopedCatalogue() { free_adv_models(); }
+  ScopedCatalogue(const ScopedCatalogue&) = delete;
+  ScopedCatalogue& operator=(const ScopedCatalogue&) = delete;
+};
+
 }  // namespace lumora

@@ -1,6 +1,7 @@
 #include "common/byte_io.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -8,14 +9,6 @@
 #include "common/unique_file.h"
 
 namespace lumora {
-
-namespace {
-
-// One read's worth: two pages, so that a configuration file of a few hundred devices is
-// copied in a handful of system calls.
-constexpr std::size_t kCopyChunkSize = 8192;
-
-}  // namespace
 
 bool write_all(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
@@ -41,11 +34,12 @@ bool copy_all(int in_fd, int out_fd) {
   }
 }
 
-CopyResult copy_file(const char* source, const char* destination, const char* mode) {
+CopyResult copy_file(const char* source, const char* destination, CopyMode mode) {
   UniqueFd in(::open(source, O_RDONLY | O_CLOEXEC));
   if (!in) return kCopyNotOpened;
-  const int flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | (mode[0] == 'a' ? O_APPEND : O_TRUNC);
-  UniqueFd out(::open(destination, flags, 0666));
+  const int flags =
+      O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | (mode == CopyMode::kAppend ? O_APPEND : O_TRUNC);
+  UniqueFd out(::open(destination, flags, 0644));
   if (!out) return kCopyNotOpened;
   const bool copied = copy_all(in.get(), out.get());
   // A failing close can be the first news of a full disk.
@@ -62,6 +56,29 @@ CopyResult copy_file_to_fd(const char* source, int fd) {
 int file_exists(const char* path) {
   UniqueFile file(std::fopen(path, "r"));
   return file ? 1 : 0;
+}
+
+RegularOpen open_regular_file(const char* path, UniqueFd& fd) {
+  fd.reset(::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (!fd) return errno == ENOENT ? RegularOpen::kMissing : RegularOpen::kRefused;
+  struct stat info {};
+  if (::fstat(fd.get(), &info) != 0) {
+    fd.reset();
+    return RegularOpen::kRefused;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    fd.reset();
+    errno = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
+    return RegularOpen::kRefused;
+  }
+  // Reads of a regular file never wait anyway; the flag goes so that nothing reading
+  // through fd later takes EAGAIN for an error.
+  const int flags = ::fcntl(fd.get(), F_GETFL);
+  if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    fd.reset();
+    return RegularOpen::kRefused;
+  }
+  return RegularOpen::kOpened;
 }
 
 }  // namespace lumora

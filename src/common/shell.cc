@@ -1,9 +1,14 @@
 #include "common/shell.h"
 
+#include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <vector>
 
 namespace lumora {
 
@@ -55,6 +60,31 @@ int run_shell(const char* command) {
   std::fflush(stdout);
   const int status = std::system(command);
   if (status == -1 || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
+int run_pipeline(const char* command) {
+  static char locale_setting[] = "LC_ALL=C";
+  std::vector<char*> environment;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    if (std::strncmp(*entry, "LC_ALL=", 7) != 0) environment.push_back(*entry);
+  }
+  environment.push_back(locale_setting);
+  environment.push_back(nullptr);
+  static char shell_name[] = "sh";
+  static char command_flag[] = "-c";
+  std::vector<char> command_text(command, command + std::strlen(command) + 1);
+  char* const arguments[] = {shell_name, command_flag, command_text.data(), nullptr};
+  std::fflush(stdout);
+  pid_t child = -1;
+  if (::posix_spawn(&child, "/bin/sh", nullptr, nullptr, arguments, environment.data()) != 0) {
+    return -1;
+  }
+  int status = 0;
+  while (::waitpid(child, &status, 0) < 0) {
+    if (errno != EINTR) return -1;
+  }
+  if (!WIFEXITED(status)) return -1;
   return WEXITSTATUS(status);
 }
 

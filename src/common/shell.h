@@ -22,6 +22,13 @@ bool shell_quote(std::string_view word, char* dest, std::size_t size);
 // -1 when the shell could not be run or was killed by a signal.
 int run_shell(const char* command);
 
+// Runs a pipeline of the text tools (sed, uniq, cat) over the tool's files, as run_shell does,
+// but with LC_ALL=C in the pipeline's environment: every byte is then a character, and a line
+// holding bytes that are not valid in the caller's locale is matched like any other. The
+// caller's locale is left as it is for everything else. The tool's signals keep their
+// handlers while it waits, so an interrupt ends the run as it would at any other moment.
+int run_pipeline(const char* command);
+
 // Prints the command line and a line break, flushes standard output so the echo stands before
 // the command's own output also in a file or a pipe, then passes the line to the shell.
 void echo_and_run(const char* command);

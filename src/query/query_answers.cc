@@ -20,21 +20,6 @@
 namespace lumora {
 namespace {
 
-// Both lists are process-wide; each answer starts from an empty one and leaves none behind.
-struct LoadedDevices {
-  LoadedDevices() { free_net_devices(); }
-  ~LoadedDevices() { free_net_devices(); }
-  LoadedDevices(const LoadedDevices&) = delete;
-  LoadedDevices& operator=(const LoadedDevices&) = delete;
-};
-
-struct LoadedCatalogue {
-  LoadedCatalogue() { free_adv_models(); }
-  ~LoadedCatalogue() { free_adv_models(); }
-  LoadedCatalogue(const LoadedCatalogue&) = delete;
-  LoadedCatalogue& operator=(const LoadedCatalogue&) = delete;
-};
-
 // Reads the device file into the registry: false when it exists but cannot be read.
 bool load_devices(const char* config_file, std::string& error) {
   switch (probe_input(config_file, InputKind::kFile, error)) {
@@ -76,7 +61,7 @@ std::string_view label_of(std::string_view entry_name) {
 bool query_models(const QuerySources& sources, char terminator, std::string& out,
                   std::string& error) {
   if (!catalogue_readable(sources.models_dir, sources.default_catalogue, error)) return false;
-  const LoadedCatalogue catalogue;
+  const ScopedCatalogue catalogue;
   load_adv_models_from(sources.models_dir, sources.default_catalogue);
   // The names stay in the list until the answer is written, so the set holds views of them.
   std::unordered_set<std::string_view> seen;
@@ -92,7 +77,7 @@ bool query_models(const QuerySources& sources, char terminator, std::string& out
 }
 
 bool query_devices(const QuerySources& sources, std::string& out, std::string& error) {
-  const LoadedDevices devices;
+  const ScopedDeviceList devices;
   if (!load_devices(sources.config_file, error)) return false;
   for (const DeviceEntry* entry = first_net_device(); entry != nullptr; entry = entry->next) {
     out += '{';
@@ -108,7 +93,7 @@ bool query_devices(const QuerySources& sources, std::string& out, std::string& e
 
 bool query_names(const QuerySources& sources, char terminator, std::string& out,
                  std::string& error) {
-  const LoadedDevices devices;
+  const ScopedDeviceList devices;
   if (!load_devices(sources.config_file, error)) return false;
   std::unordered_set<std::string_view> seen;
   for (const DeviceEntry* entry = first_net_device(); entry != nullptr; entry = entry->next) {
@@ -158,7 +143,7 @@ bool query_log(const QuerySources& sources, std::string& out, std::string& error
   g_logfile[0] = '\0';
   g_loglevel = 0;
   g_logmode = '\0';
-  const LoadedDevices devices;
+  const ScopedDeviceList devices;
   if (!load_devices(sources.config_file, error)) return false;
   if (g_logfile[0] == '\0' && g_loglevel == 0 && g_logmode == '\0') {
     out += "null\n";

@@ -20,7 +20,9 @@ InputState unreadable(const char* path, int error_number, std::string& error) {
 }  // namespace
 
 InputState probe_input(const char* path, InputKind kind, std::string& error) {
-  const int flags = O_RDONLY | O_CLOEXEC | (kind == InputKind::kDirectory ? O_DIRECTORY : 0);
+  // Never waits: a FIFO or a device opens at once and is then refused for what it is.
+  const int flags =
+      O_RDONLY | O_NONBLOCK | O_CLOEXEC | (kind == InputKind::kDirectory ? O_DIRECTORY : 0);
   const UniqueFd fd(::open(path, flags));
   if (!fd) {
     // Only a missing last component means "nothing registered"; a missing parent directory
@@ -33,6 +35,8 @@ InputState probe_input(const char* path, InputKind kind, std::string& error) {
   // A directory opens for reading but yields no line, which the reader would take for an
   // empty file.
   if (kind == InputKind::kFile && S_ISDIR(info.st_mode)) return unreadable(path, EISDIR, error);
+  // A FIFO or a device would hold the reader up, or feed it what no file holds.
+  if (kind == InputKind::kFile && !S_ISREG(info.st_mode)) return unreadable(path, EINVAL, error);
   return InputState::kReadable;
 }
 

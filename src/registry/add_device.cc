@@ -5,7 +5,6 @@
 
 #include "catalogue/model_list.h"
 #include "common/bounded_text.h"
-#include "common/byte_io.h"
 #include "common/paths.h"
 #include "registry/config_writer.h"
 #include "registry/device_registry.h"
@@ -32,9 +31,6 @@ constexpr std::size_t kMinModelSize = 33;
 // The value is read one byte in, so that the opening quote goes in front of it, and two
 // bytes short, so that the closing quote and the terminator always fit behind it.
 constexpr std::size_t kModelQuoteRoom = 2;
-// The new line: the five fields of 63 characters at most and the fixed words around them.
-constexpr std::size_t kDeviceLineSize = 512;
-
 // Both forms end in a blank before the line feed; the backend's reader expects it.
 bool format_device_line(char* line, std::size_t size, const char* name, const char* model,
                         const char* id, const char* ip, const char* nodename) {
@@ -54,15 +50,8 @@ std::int32_t gather_device_settings(int argc, char* const* argv, char* name, std
       name_size < 1 || ip_size < 1) {
     return -1;
   }
+  const ScopedCatalogue catalogue;
   load_adv_models();
-  // Released on every path, the refusals included: a later load in this process reads the
-  // files again instead of finding the catalogue loaded.
-  struct CatalogueRelease {
-    CatalogueRelease() = default;
-    CatalogueRelease(const CatalogueRelease&) = delete;
-    CatalogueRelease& operator=(const CatalogueRelease&) = delete;
-    ~CatalogueRelease() { free_adv_models(); }
-  } release;
   name[0] = model[0] = ip[0] = nodename[0] = id[0] = '\0';
   get_arg_value(argc, argv, "name=", name, name_size);
   model[1] = '\0';
@@ -107,49 +96,42 @@ std::int32_t gather_device_settings(int argc, char* const* argv, char* name, std
 }
 
 std::int32_t add_net_device(int argc, char* const* argv) {
-  ScratchFile scratch;
-  if (!make_scratch_file(scratch)) return -1;
-  // Held from the duplicate test's read of the file until the new file is in place, so that
-  // concurrent adds all land and a name is never registered twice.
-  DirectoryLock lock;
-  const bool locked = lock_for_writing(lock, kConfigDir);
-
-  char name[kNameSize];
-  char model[kModelSize];
-  char ip[kIpSize];
-  char nodename[kNodenameSize];
-  char id[kIdSize];
-  if (gather_device_settings(argc, argv, name, sizeof name, model, sizeof model, ip, sizeof ip,
-                             nodename, sizeof nodename, id, sizeof id) != 0) {
-    return 1;
-  }
-  // A name taken over from the model gets the model's clean-up too: a line feed in it would
-  // split the new line in two. A name given as name= has no white space to remove.
-  remove_whitespace(name);
-  remove_whitespace(model);
-  remove_whitespace(ip);
-  remove_whitespace(nodename);
-  remove_whitespace(id);
-  if (ip[0] != '\0' && !is_valid_ipv4(ip)) {
-    std::printf("Invalid IP address (%s)\n", ip);
-    return 1;
-  }
-  if (!locked) {
-    report_cannot_write(kConfigFile);
-    return 1;
-  }
-  char line[kDeviceLineSize];
-  if (!format_device_line(line, sizeof line, name, model, id, ip, nodename) ||
-      !append_to_scratch(scratch, line)) {
-    report_cannot_write(scratch.path());
-    return -1;
-  }
-  if (copy_file(kConfigFile, scratch.path(), "a") == kCopyIoError) {
-    report_cannot_write(scratch.path());
-    return 1;
-  }
-  merge_into_config(lock, scratch);
-  return 1;
+  ConfigRewrite rewrite;
+  // Runs under the lock: the duplicate test reads the file that the new one replaces.
+  rewrite.first_line = [&](char* line, std::size_t size) {
+    char name[kNameSize];
+    char model[kModelSize];
+    char ip[kIpSize];
+    char nodename[kNodenameSize];
+    char id[kIdSize];
+    if (gather_device_settings(argc, argv, name, sizeof name, model, sizeof model, ip, sizeof ip,
+                               nodename, sizeof nodename, id, sizeof id) != 0) {
+      return false;
+    }
+    // A name taken over from the model gets the model's clean-up too: a line feed in it would
+    // split the new line in two. A name given as name= has no white space to remove.
+    remove_whitespace(name);
+    remove_whitespace(model);
+    remove_whitespace(ip);
+    remove_whitespace(nodename);
+    remove_whitespace(id);
+    if (ip[0] != '\0' && !is_valid_ipv4(ip)) {
+      std::printf("Invalid IP address (%s)\n", ip);
+      return false;
+    }
+    // The fields are cut to their buffers above, so the line always fits; were it ever cut,
+    // the file is left alone rather than given half a device.
+    if (!format_device_line(line, size, name, model, id, ip, nodename)) {
+      report_cannot_write(kConfigFile);
+      return false;
+    }
+    return true;
+  };
+  rewrite.form_command = [](const char* scratch, const char* output, char* command,
+                            std::size_t size) {
+    return format_scratch_pipeline(command, size, "uniq %s > %s", scratch, output);
+  };
+  return rewrite_config(rewrite) == ConfigRewriteResult::kScratchFailed ? -1 : 1;
 }
 
 void get_arg_value(int argc, char* const* argv, const char* key, char* dest, std::size_t capacity) {

@@ -1,10 +1,14 @@
 #include "registry/config_copy.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstring>
 
 #include "common/bounded_text.h"
 #include "common/byte_io.h"
 #include "common/paths.h"
+#include "common/unique_file.h"
 #include "registry/config_writer.h"
 #include "registry/file_replacement.h"
 
@@ -20,16 +24,28 @@ constexpr std::size_t kMinCopyPathSize = 48;
 enum class CopyDirection : std::uint8_t { kSave = 0, kLoad = 1 };
 
 // Copies the configuration file to the labelled copy or back, through a new file renamed
-// over the destination once it is complete.
+// over the destination once it is complete. Both ends must be regular files (a missing
+// destination aside): a FIFO, a directory or a device is refused before anything is read.
+// A saved copy takes the configuration file's permission bits (and owner, as root), so a
+// private configuration never lies open in a copy, and what -l: installs later is only what
+// could change the configuration itself.
 std::int32_t copy_step(const char* label_path, CopyDirection direction) {
   const char* source = direction == CopyDirection::kSave ? kConfigFile : label_path;
   const char* destination = direction == CopyDirection::kSave ? label_path : kConfigFile;
   DirectoryLock lock;
-  if (!lock_for_writing(lock, kConfigDir) || !file_exists(source)) return 0;
+  if (!lock_for_writing(lock, kConfigDir)) return 0;
+  UniqueFd in;
+  if (open_regular_file(source, in) != RegularOpen::kOpened) return 0;
+  struct stat source_info {};
+  if (::fstat(in.get(), &source_info) != 0) return 0;
+  struct stat old {};
+  if (::stat(destination, &old) == 0 ? !S_ISREG(old.st_mode) : errno != ENOENT) return 0;
   PendingFile pending;
   if (!pending.create(destination, lock)) return 0;
-  if (copy_file_to_fd(source, pending.fd()) != kCopyDone) return 0;
-  return pending.commit() ? 1 : 0;
+  if (!copy_all(in.get(), pending.fd())) return 0;
+  const bool committed =
+      direction == CopyDirection::kSave ? pending.commit_like(source_info) : pending.commit();
+  return committed ? 1 : 0;
 }
 
 }  // namespace

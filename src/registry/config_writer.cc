@@ -1,10 +1,9 @@
 #include "registry/config_writer.h"
 
-#include <fcntl.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <vector>
@@ -28,6 +27,30 @@ off_t file_size(const char* path) {
 off_t file_size(int fd) {
   struct stat info {};
   return ::fstat(fd, &info) == 0 ? info.st_size : -1;
+}
+
+enum class CopyOutcome : std::uint8_t { kCopied, kCannotRead, kCannotWrite };
+
+// Appends the configuration file to the scratch file; a missing file adds nothing.
+CopyOutcome copy_config_into(const ScratchFile& scratch) {
+  UniqueFd config;
+  switch (open_regular_file(kConfigFile, config)) {
+    case RegularOpen::kMissing: return CopyOutcome::kCopied;
+    case RegularOpen::kRefused: return CopyOutcome::kCannotRead;
+    case RegularOpen::kOpened: break;
+  }
+  char chunk[kCopyChunkSize];
+  for (;;) {
+    const ssize_t got = ::read(config.get(), chunk, sizeof chunk);
+    if (got == 0) return CopyOutcome::kCopied;
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return CopyOutcome::kCannotRead;
+    }
+    if (!write_all(scratch.fd(), std::string_view(chunk, static_cast<std::size_t>(got)))) {
+      return CopyOutcome::kCannotWrite;
+    }
+  }
 }
 
 }  // namespace
@@ -54,7 +77,7 @@ RewriteResult rewrite_file(const DirectoryLock& lock, const char* target, const 
   if (!form_command(pending.path(), command.data(), command.size())) {
     return RewriteResult::kCommandTooLong;
   }
-  const bool ran = run_shell(command.data()) == 0;
+  const bool ran = run_pipeline(command.data()) == 0;
   const bool lost_everything = file_size(scratch_path) > 0 && file_size(pending.fd()) == 0;
   if (!ran || lost_everything || !pending.commit()) {
     report_cannot_write(target);
@@ -63,40 +86,48 @@ RewriteResult rewrite_file(const DirectoryLock& lock, const char* target, const 
   return RewriteResult::kDone;
 }
 
-bool merge_into_config(const DirectoryLock& lock, const ScratchFile& scratch) {
-  return rewrite_file(lock, kConfigFile, scratch.path(),
-                      [&](const char* output, char* command, std::size_t size) {
-                        return format_scratch_pipeline(command, size, "uniq %s > %s",
-                                                       scratch.path(), output);
-                      }) == RewriteResult::kDone;
-}
-
-ScratchFile::~ScratchFile() { remove_scratch_file(*this); }
-
-bool make_scratch_file(ScratchFile& scratch) {
-  remove_scratch_file(scratch);
-  copy_bounded(scratch.path_, kScratchTemplate);
-  const int fd = ::mkstemp(scratch.path_);
-  if (fd < 0) {
-    scratch.path_[0] = '\0';
-    return false;
+ConfigRewriteResult rewrite_config(const ConfigRewrite& rewrite) {
+  ScratchFile scratch;
+  if (!scratch.create()) {
+    report_cannot_write(kScratchTemplate);
+    return ConfigRewriteResult::kScratchFailed;
   }
-  ::close(fd);
-  scratch.made_ = true;
-  return true;
-}
-
-void remove_scratch_file(ScratchFile& scratch) {
-  if (!scratch.made_) return;
-  ::unlink(scratch.path_);
-  scratch.made_ = false;
-}
-
-bool append_to_scratch(const ScratchFile& scratch, const char* text) {
-  UniqueFd fd(::open(scratch.path(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC));
-  if (!fd) return false;
-  if (!write_all(fd.get(), text)) return false;
-  return ::close(fd.release()) == 0;
+  // Held from the first read of the file (the add command's duplicate test included) until
+  // the new file is in place, so that concurrent writers all land.
+  DirectoryLock lock;
+  const bool locked = lock_for_writing(lock, kConfigDir);
+  char line[kFirstLineSize] = {};
+  if (rewrite.first_line && !rewrite.first_line(line, sizeof line)) {
+    return ConfigRewriteResult::kRefused;
+  }
+  if (!locked) {
+    report_cannot_write(kConfigFile);
+    return ConfigRewriteResult::kFailed;
+  }
+  if (!write_all(scratch.fd(), line)) {
+    report_cannot_write(scratch.path());
+    return ConfigRewriteResult::kScratchFailed;
+  }
+  switch (copy_config_into(scratch)) {
+    case CopyOutcome::kCopied:
+      break;
+    case CopyOutcome::kCannotRead:
+      // Taken for an empty file, it would be replaced by what the pipeline makes of nothing.
+      report_cannot_write(kConfigFile);
+      return ConfigRewriteResult::kFailed;
+    case CopyOutcome::kCannotWrite:
+      report_cannot_write(scratch.path());
+      return ConfigRewriteResult::kScratchFailed;
+  }
+  switch (rewrite_file(lock, kConfigFile, scratch.path(),
+                       [&](const char* output, char* command, std::size_t size) {
+                         return rewrite.form_command(scratch.path(), output, command, size);
+                       })) {
+    case RewriteResult::kDone: return ConfigRewriteResult::kDone;
+    case RewriteResult::kCommandTooLong: return ConfigRewriteResult::kCommandTooLong;
+    case RewriteResult::kFailed: return ConfigRewriteResult::kFailed;
+  }
+  return ConfigRewriteResult::kFailed;
 }
 
 }  // namespace lumora

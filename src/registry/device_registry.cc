@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "common/bounded_text.h"
+#include "common/byte_io.h"
 #include "common/paths.h"
 #include "common/unique_file.h"
 
@@ -106,8 +107,11 @@ char* copy_field(const DeviceEntry& entry, unsigned field, char* buffer, std::in
 std::int32_t load_net_devices() { return load_net_devices_from(kConfigFile); }
 
 std::int32_t load_net_devices_from(const char* path) {
-  UniqueFile file(std::fopen(path, "r"));
+  UniqueFd fd;
+  if (open_regular_file(path, fd) != RegularOpen::kOpened) return -1;
+  UniqueFile file(::fdopen(fd.get(), "r"));
   if (!file) return -1;
+  fd.release();  // the stream owns it now
   char line[kDeviceLineBufferSize];
   std::int32_t appended = 0;
   while (std::fgets(line, static_cast<int>(kDeviceLineReadLimit), file.get()) != nullptr) {

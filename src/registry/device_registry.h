@@ -74,7 +74,8 @@ void apply_log_line(const char* line);
 
 // Reads the device configuration file and appends an entry for each device line, applying
 // log lines to the log settings on the way. Returns the number of entries appended, or -1
-// when the file cannot be opened or an entry cannot be allocated (the entries read before
+// when the file cannot be opened, is no regular file (a FIFO is never waited on), or an
+// entry cannot be allocated (the entries read before
 // then stay). Called only while the registry is empty.
 std::int32_t load_net_devices();
 
@@ -98,5 +99,15 @@ std::int32_t free_net_devices();
 
 // The first entry, or null while the registry is empty (not loaded).
 const DeviceEntry* first_net_device();
+
+// The registry is process-wide: a user of it starts from an empty one and leaves none behind,
+// on every path, so that a later lookup in the process reads the file again.
+class ScopedDeviceList {
+ public:
+  ScopedDeviceList() { free_net_devices(); }
+  ~ScopedDeviceList() { free_net_devices(); }
+  ScopedDeviceList(const ScopedDeviceList&) = delete;
+  ScopedDeviceList& operator=(const ScopedDeviceList&) = delete;
+};
 
 }  // namespace lumora

@@ -91,12 +91,8 @@ bool lock_for_writing(DirectoryLock& lock, const char* dir) {
   return true;
 }
 
-PendingFile::~PendingFile() {
-  if (path_[0] != '\0' && !committed_) ::unlink(path_);
-}
-
 bool PendingFile::create(const char* target, const DirectoryLock& lock) {
-  if (!lock.held() || fd_) return false;
+  if (!lock.held() || file_.made()) return false;
   struct stat info {};
   if (::lstat(target, &info) == 0 && S_ISLNK(info.st_mode)) {
     if (::realpath(target, target_) == nullptr) return false;
@@ -112,33 +108,33 @@ bool PendingFile::create(const char* target, const DirectoryLock& lock) {
   UniqueFd dir_fd(::open(dir_, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!dir_fd) return false;
   if (!same_directory(dir_fd.get(), lock.fd())) remove_stale_pending_files(dir_fd.get());
-  if (!format_bounded(path_, sizeof path_, "%s%sXXXXXX", dir_, kPendingPrefix)) {
-    path_[0] = '\0';
+  char path_template[PATH_MAX];
+  if (!format_bounded(path_template, sizeof path_template, "%s%sXXXXXX", dir_, kPendingPrefix)) {
     return false;
   }
-  fd_.reset(::mkostemp(path_, O_CLOEXEC));
-  if (!fd_) {
-    path_[0] = '\0';
-    return false;
-  }
-  return true;
+  return file_.create(path_template);
 }
 
 bool PendingFile::commit() {
-  if (!fd_) return false;
   struct stat old {};
-  if (::stat(target_, &old) == 0) {
-    if (::fchmod(fd_.get(), old.st_mode & 07777) != 0) return false;
-    if (::geteuid() == 0 && ::fchown(fd_.get(), old.st_uid, old.st_gid) != 0) return false;
-  } else if (::fchmod(fd_.get(), 0666 & ~current_umask()) != 0) {
-    return false;
-  }
+  if (::stat(target_, &old) == 0) return install(old.st_mode, old.st_uid, old.st_gid, true);
+  return install(0644 & ~current_umask(), 0, 0, false);
+}
+
+bool PendingFile::commit_like(const struct stat& model) {
+  return install(model.st_mode, model.st_uid, model.st_gid, true);
+}
+
+bool PendingFile::install(mode_t mode, uid_t owner, gid_t group, bool set_owner) {
+  if (!file_.made()) return false;
+  if (::fchmod(file_.fd(), mode & 07777) != 0) return false;
+  if (set_owner && ::geteuid() == 0 && ::fchown(file_.fd(), owner, group) != 0) return false;
   // Synced after the mode and owner are set, so that a crash cannot leave the renamed file
   // with the private mode it was created with.
-  if (::fsync(fd_.get()) != 0) return false;
-  if (::close(fd_.release()) != 0) return false;
-  if (::rename(path_, target_) != 0) return false;
-  committed_ = true;
+  if (::fsync(file_.fd()) != 0) return false;
+  if (!file_.close()) return false;
+  if (::rename(file_.path(), target_) != 0) return false;
+  file_.keep();
   sync_directory(dir_);
   return true;
 }

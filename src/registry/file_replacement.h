@@ -4,9 +4,12 @@
 // renamed over it only once it is complete and on disk.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <climits>
 #include <string_view>
 
+#include "common/temporary_file.h"
 #include "common/unique_file.h"
 
 namespace lumora {
@@ -42,31 +45,30 @@ void remove_stale_pending_files(int dir_fd);
 // be locked or cannot be written.
 bool lock_for_writing(DirectoryLock& lock, const char* dir);
 
+// The new version of a file, a TemporaryFile beside the file it replaces.
 class PendingFile {
  public:
-  PendingFile() = default;
-  PendingFile(const PendingFile&) = delete;
-  PendingFile& operator=(const PendingFile&) = delete;
-  ~PendingFile();  // removes the new file unless it was committed
-
   // Makes the new file, empty, in the directory of target; a target that is a symbolic link
   // stays a link, and its target file is the one replaced. Only with the lock held, so that
   // the stale pending files it clears from that directory first are never a live run's.
   bool create(const char* target, const DirectoryLock& lock);
-  const char* path() const { return path_; }
-  int fd() const { return fd_.get(); }
+  const char* path() const { return file_.path(); }
+  int fd() const { return file_.fd(); }
 
   // Flushes the new file to disk, gives it the old file's permission bits (and owner and group
-  // when running as root; 0666 minus the umask for a new file), renames it over the target
-  // and flushes the directory.
+  // when running as root), renames it over the target and flushes the directory. A file that
+  // is new gets 0644 minus the umask: never writable by group or others, whatever the umask.
   bool commit();
+  // The same, with the permission bits (and, as root, owner and group) of model: a copy
+  // takes those of the file it copies.
+  bool commit_like(const struct stat& model);
 
  private:
+  bool install(mode_t mode, uid_t owner, gid_t group, bool set_owner);
+
   char target_[PATH_MAX] = {};  // the file replaced: a link's target, not the link
   char dir_[PATH_MAX] = {};     // its directory, with the final slash
-  char path_[PATH_MAX] = {};    // the new file, in that directory
-  UniqueFd fd_;
-  bool committed_ = false;
+  TemporaryFile file_;          // removed on every path unless the rename put it in place
 };
 
 }  // namespace lumora

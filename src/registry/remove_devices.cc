@@ -1,10 +1,7 @@
 #include "registry/remove_devices.h"
 
-#include <unistd.h>
-
 #include <cstring>
 
-#include "common/byte_io.h"
 #include "common/paths.h"
 #include "common/shell.h"
 #include "registry/config_writer.h"
@@ -104,38 +101,28 @@ bool format_remove_command(const char* scratch_path, const char* name, const cha
 }
 
 std::int32_t remove_net_devices(int argc, char** argv) {
-  ScratchFile scratch;
-  if (!make_scratch_file(scratch)) return -1;
   if (argc < 3) return 0;  // no names: nothing to remove
-  DirectoryLock lock;
-  if (!lock_for_writing(lock, kConfigDir)) {
-    report_cannot_write(kConfigFile);
-    return 0;
-  }
-  const CopyResult copied = copy_file(kConfigFile, scratch.path(), "w");
-  if (copied == kCopyIoError || (copied == kCopyNotOpened && ::truncate(scratch.path(), 0) != 0)) {
-    report_cannot_write(scratch.path());
-    return 0;
-  }
   const std::span<const char* const> names(argv + 2, static_cast<std::size_t>(argc - 2));
   // Names that cannot be put into the command are passed over; when none is left, nothing is
   // rewritten. Removable names that together do not fit one command are refused aloud: a
   // remove of only some of them would break the all-or-nothing promise, and silence would
   // tell the caller they were all removed.
   bool overlong = false;
-  const RewriteResult result = rewrite_file(
-      lock, kConfigFile, scratch.path(), [&](const char* output, char* command, std::size_t size) {
-        if (format_remove_command(scratch.path(), names, output, command, size)) return true;
-        for (const char* name : names) {
-          if (format_remove_command(scratch.path(), name, output, command, size)) {
-            overlong = true;
-            break;
-          }
-        }
-        return false;
-      });
-  if (result == RewriteResult::kCommandTooLong && overlong) report_cannot_write(kConfigFile);
-  return 0;
+  ConfigRewrite rewrite;
+  rewrite.form_command = [&](const char* scratch, const char* output, char* command,
+                             std::size_t size) {
+    if (format_remove_command(scratch, names, output, command, size)) return true;
+    for (const char* name : names) {
+      if (format_remove_command(scratch, name, output, command, size)) {
+        overlong = true;
+        break;
+      }
+    }
+    return false;
+  };
+  const ConfigRewriteResult result = rewrite_config(rewrite);
+  if (result == ConfigRewriteResult::kCommandTooLong && overlong) report_cannot_write(kConfigFile);
+  return result == ConfigRewriteResult::kScratchFailed ? -1 : 0;
 }
 
 }  // namespace lumora

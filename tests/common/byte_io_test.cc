@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -90,28 +93,28 @@ TEST(CopyFile, ReplacesOrAppendsByteForByte) {
   const std::string binary("a\0b\xff\n", 5);
   const std::string source = dir.write("source", binary);
   const std::string destination = dir.write("destination", "old\n");
-  EXPECT_EQ(copy_file(source.c_str(), destination.c_str(), "a"), kCopyDone);
+  EXPECT_EQ(copy_file(source.c_str(), destination.c_str(), CopyMode::kAppend), kCopyDone);
   EXPECT_EQ(read_whole_file(destination), "old\n" + binary);
-  EXPECT_EQ(copy_file(source.c_str(), destination.c_str(), "w"), kCopyDone);
+  EXPECT_EQ(copy_file(source.c_str(), destination.c_str(), CopyMode::kReplace), kCopyDone);
   EXPECT_EQ(read_whole_file(destination), binary);
 }
 
 TEST(CopyFile, AMissingSourceLeavesTheDestinationAlone) {
   TempDir dir;
   const std::string destination = dir.write("destination", "old\n");
-  EXPECT_EQ(copy_file((dir.path() + "/absent").c_str(), destination.c_str(), "w"), kCopyNotOpened);
+  EXPECT_EQ(copy_file((dir.path() + "/absent").c_str(), destination.c_str(), CopyMode::kReplace), kCopyNotOpened);
   EXPECT_EQ(read_whole_file(destination), "old\n");
   const std::string never = dir.path() + "/never";
-  EXPECT_EQ(copy_file((dir.path() + "/absent").c_str(), never.c_str(), "w"), kCopyNotOpened);
+  EXPECT_EQ(copy_file((dir.path() + "/absent").c_str(), never.c_str(), CopyMode::kReplace), kCopyNotOpened);
   EXPECT_FALSE(std::filesystem::exists(never));
 }
 
 TEST(CopyFile, WriteAndReadErrorsAreReported) {
   TempDir dir;
   const std::string source = dir.write("source", std::string(100000, 'x'));
-  EXPECT_EQ(copy_file(source.c_str(), "/dev/full", "w"), kCopyIoError);
+  EXPECT_EQ(copy_file(source.c_str(), "/dev/full", CopyMode::kReplace), kCopyIoError);
   std::filesystem::create_directory(dir.path() + "/a-directory");
-  EXPECT_EQ(copy_file((dir.path() + "/a-directory").c_str(), (dir.path() + "/out").c_str(), "w"),
+  EXPECT_EQ(copy_file((dir.path() + "/a-directory").c_str(), (dir.path() + "/out").c_str(), CopyMode::kReplace),
             kCopyIoError);
   const int full = ::open("/dev/full", O_WRONLY);
   ASSERT_GE(full, 0);
@@ -124,8 +127,61 @@ TEST(CopyFile, NeverWritesThroughASymbolicLink) {
   const std::string source = dir.write("source", "new\n");
   const std::string victim = dir.write("victim", "precious\n");
   std::filesystem::create_symlink(victim, dir.path() + "/link");
-  EXPECT_EQ(copy_file(source.c_str(), (dir.path() + "/link").c_str(), "w"), kCopyNotOpened);
+  EXPECT_EQ(copy_file(source.c_str(), (dir.path() + "/link").c_str(), CopyMode::kReplace), kCopyNotOpened);
   EXPECT_EQ(read_whole_file(victim), "precious\n");
+}
+
+TEST(OpenRegularFile, OnlyAMissingFileIsMissingAndOnlyARegularFileOpens) {
+  TempDir dir;
+  const std::string regular = dir.write("regular", "content\n");
+  std::filesystem::create_symlink(regular, dir.path() + "/link");
+  std::filesystem::create_directory(dir.path() + "/directory");
+  ASSERT_EQ(::mkfifo((dir.path() + "/fifo").c_str(), 0644), 0);
+  std::filesystem::create_symlink(dir.path() + "/nowhere", dir.path() + "/dangling");
+  const struct {
+    const char* name;
+    RegularOpen expected;
+  } cases[] = {
+      {"regular", RegularOpen::kOpened},  {"link", RegularOpen::kOpened},
+      {"absent", RegularOpen::kMissing},  {"dangling", RegularOpen::kMissing},
+      {"directory", RegularOpen::kRefused}, {"fifo", RegularOpen::kRefused},  // never waits
+      {"regular/below", RegularOpen::kRefused},                              // ENOTDIR
+  };
+  for (const auto& c : cases) {
+    UniqueFd fd;
+    EXPECT_EQ(open_regular_file((dir.path() + "/" + c.name).c_str(), fd), c.expected) << c.name;
+    EXPECT_EQ(static_cast<bool>(fd), c.expected == RegularOpen::kOpened) << c.name;
+  }
+  UniqueFd fd;
+  ASSERT_EQ(open_regular_file("/dev/null", fd), RegularOpen::kRefused);
+  ASSERT_EQ(open_regular_file(regular.c_str(), fd), RegularOpen::kOpened);
+  char buffer[16];
+  EXPECT_EQ(::read(fd.get(), buffer, sizeof buffer), 8);
+}
+
+TEST(OpenRegularFile, AFileThatCannotBeReadIsRefusedNotMissing) {
+  if (::geteuid() == 0) {
+    // Root reads every file; the e2e failure table runs this as a user who is not root.
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      TempDir dir;
+      const std::string locked = dir.write("locked", "secret\n");
+      if (::chmod(locked.c_str(), 0) != 0 || ::chmod(dir.path().c_str(), 0777) != 0) _exit(2);
+      if (::setuid(4242) != 0) _exit(3);
+      UniqueFd fd;
+      _exit(open_regular_file(locked.c_str(), fd) == RegularOpen::kRefused && errno == EACCES ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    return;
+  }
+  TempDir dir;
+  const std::string locked = dir.write("locked", "secret\n");
+  ASSERT_EQ(::chmod(locked.c_str(), 0), 0);
+  UniqueFd fd;
+  EXPECT_EQ(open_regular_file(locked.c_str(), fd), RegularOpen::kRefused);
 }
 
 }  // namespace

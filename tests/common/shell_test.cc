@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <random>
 #include <string>
 
 #include "support/command_output.h"
+#include "support/file_text.h"
+#include "support/temp_dir.h"
 
 namespace lumora {
 
@@ -61,6 +64,29 @@ TEST(ShellQuote, TheShellGetsBackTheExactBytes) {
   for (const char* word : {"'", "''", "a'b", "\\", "$HOME", "`id`", "*", "-n", "!x", "\t"}) {
     EXPECT_EQ(shell_echo(quote(word)), word) << word;
   }
+}
+
+// The pipelines see every byte as a character whatever the caller's locale: a line with a
+// byte that is no UTF-8 is matched by "." under a UTF-8 LC_ALL as under C.
+TEST(RunPipeline, RunsWithTheCLocaleWhateverTheCallers) {
+  testing::TempDir dir;
+  const std::string input = dir.write("input", "log=/tmp/\xff.log , 1 , w\n");
+  const std::string output = dir.path() + "/output";
+  const char* const saved = std::getenv("LC_ALL");
+  const std::string restore = saved != nullptr ? saved : "";
+  ASSERT_EQ(::setenv("LC_ALL", "C.UTF-8", 1), 0);
+  const std::string command = "sed 's/^log=.*//' " + input + " > " + output +
+                              " && test \"$LC_ALL\" = C";
+  const int status = run_pipeline(command.c_str());
+  if (saved != nullptr) {
+    ::setenv("LC_ALL", restore.c_str(), 1);
+  } else {
+    ::unsetenv("LC_ALL");
+  }
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(testing::read_whole_file(output), "\n");
+  EXPECT_EQ(run_pipeline("exit 3"), 3);
+  EXPECT_EQ(run_pipeline("kill -9 $$"), -1);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // lumoraconf-query as other programs run it: the installed-layout binary in the sandbox,
 // reading what lumoraconf wrote, and changing nothing.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -196,6 +197,31 @@ TEST_F(QueryTest, MisuseIsStatusTwoWithTheUsage) {
   const RunResult help = query({"--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_EQ(help.out.rfind("Usage: lumoraconf-query", 0), 0U);
+}
+
+// A FIFO or a directory in the place of a file is refused at once, never waited on.
+TEST_F(QueryTest, AFileThatIsNoRegularFileIsRefusedAtOnce) {
+  const std::string cfg = sandbox_->host_path(kConfigPath);
+  for (const bool fifo : {true, false}) {
+    std::filesystem::remove(cfg);
+    if (fifo) {
+      ASSERT_EQ(::mkfifo(cfg.c_str(), 0644), 0);
+    } else {
+      std::filesystem::create_directory(cfg);
+    }
+    for (const char* command : {"devices", "names", "log"}) {
+      RunOptions options;
+      options.binary = LUMORA_QUERY_BINARY;
+      options.timeout = std::chrono::seconds(10);
+      const RunResult result = run({command}, options);
+      EXPECT_FALSE(result.timed_out) << command;
+      EXPECT_EQ(result.status, 1) << command;
+      EXPECT_EQ(result.out, "") << command;
+      EXPECT_EQ(result.err, std::string("lumoraconf-query: cannot read ") + kConfigPath + ": " +
+                                (fifo ? "Invalid argument" : "Is a directory") + "\n")
+          << command;
+    }
+  }
 }
 
 }  // namespace

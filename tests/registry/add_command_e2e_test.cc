@@ -1,5 +1,6 @@
 // Registering network scanners, as administrators and installers run it.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -163,6 +164,21 @@ TEST_F(AddDeviceTest, ConcurrentAddsAllLand) {
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(got, expected);
   expect_nothing_left();
+}
+
+// A new configuration file is never writable by group or others, whatever the umask: any
+// local user could otherwise register devices, or a log file, for the backend.
+TEST_F(AddDeviceTest, ANewConfigurationFileIsNotWritableByOthersWhateverTheUmask) {
+  for (const int mask : {0, 002, 022, 077}) {
+    std::filesystem::remove(sandbox_->host_path(kConfigPath));
+    RunOptions options;
+    options.umask = mask;
+    const RunResult result = run({"-a", "name=n", "ip=10.0.0.2"}, options);
+    EXPECT_EQ(result.out, "") << mask;
+    struct stat info {};
+    ASSERT_EQ(::stat(sandbox_->host_path(kConfigPath).c_str(), &info), 0) << mask;
+    EXPECT_EQ(info.st_mode & 07777, 0644u & ~static_cast<unsigned>(mask)) << mask;
+  }
 }
 
 }  // namespace

@@ -162,6 +162,33 @@ TEST(LockForWriting, ClearsWhatKilledRunsLeftAndNothingElse) {
   EXPECT_FALSE(lock_for_writing(missing, (dir.path() + "/missing").c_str()));
 }
 
+TEST(PendingFile, ANewFileIsNeverWritableByOthersAndACopyTakesItsModelsMode) {
+  TempDir dir;
+  const mode_t old_mask = ::umask(0);
+  DirectoryLock lock;
+  ASSERT_TRUE(lock.acquire(dir.path().c_str()));
+  {
+    PendingFile pending;
+    ASSERT_TRUE(pending.create((dir.path() + "/new.cfg").c_str(), lock));
+    ASSERT_TRUE(pending.commit());
+  }
+  const std::string model = dir.write("model.cfg", "private\n");
+  ASSERT_EQ(::chmod(model.c_str(), 0640), 0);
+  struct stat model_info {};
+  ASSERT_EQ(::stat(model.c_str(), &model_info), 0);
+  {
+    PendingFile pending;
+    ASSERT_TRUE(pending.create((dir.path() + "/copy.cfg").c_str(), lock));
+    ASSERT_TRUE(pending.commit_like(model_info));
+  }
+  ::umask(old_mask);
+  struct stat info {};
+  ASSERT_EQ(::stat((dir.path() + "/new.cfg").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0644u);
+  ASSERT_EQ(::stat((dir.path() + "/copy.cfg").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0640u);
+}
+
 }  // namespace
 
 }  // namespace lumora

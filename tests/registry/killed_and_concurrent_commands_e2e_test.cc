@@ -2,12 +2,15 @@
 // a power cut would end them. Whatever the moment, the configuration file is byte for byte
 // either what it was or what the uninterrupted run makes of it, its mode is kept, and the
 // next run clears what the killed one left in the configuration directory and does its work.
-// Scratch files under /tmp are left by killed runs and stay (they cannot be told apart from
-// a live run's); they are counted, not checked. Concurrent adds all land, each once.
+// Scratch files under /tmp are left by runs killed with SIGKILL and stay (they cannot be told
+// apart from a live run's); they are counted, not checked. A SIGINT, SIGTERM or SIGHUP in the
+// middle of the pipeline leaves nothing, and ends the tool by that signal. Concurrent adds all
+// land, each once.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <csignal>
 #include <chrono>
 #include <filesystem>
 #include <iostream>
@@ -17,6 +20,7 @@
 #include <vector>
 
 #include "sandbox/sandbox.h"
+#include "support/file_text.h"
 #include "support/param_label.h"
 
 namespace lumora::testing {
@@ -175,6 +179,34 @@ TEST_F(ConcurrentAddTest, AHundredConcurrentAddsAllLandOnce) {
   EXPECT_EQ(added, expected_lines);
   EXPECT_EQ(rest, two_hundred_devices());
   EXPECT_TRUE(sandbox_->tmp_entries().empty());
+}
+
+using SignalledCommandTest = SandboxTest;
+
+TEST_F(SignalledCommandTest, InterruptTerminateAndHangUpRemoveTheRunsFilesAndEndTheRunByThatSignal) {
+  const std::string original = "log=/var/x.log , 2 , a\nDEVICE=dev1 , \"M\" , Unknown , IP-ADDRESS=10.0.0.1 \n";
+  const std::string started = sandbox_->root() + "/pipeline.started";
+  // Stands in for uniq: says that the pipeline (and so the pending file) is there, then waits
+  // to be signalled.
+  write_whole_file(sandbox_->root() + "/fakebin/uniq",
+                   "#!/bin/sh\n: > " + started + "\nexec sleep 60\n", 0755);
+  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{"-LI"}, {"-r", "dev1"}, {"-a", "name=n", "ip=10.0.0.2"}}) {
+      write_config(original);
+      fs::remove(started);
+      const RunResult result = sandbox_->run_signalled_when(args, signal_number, started);
+      const std::string where = args[0] + " signal " + std::to_string(signal_number);
+      ASSERT_TRUE(fs::exists(started)) << where << ": the pipeline never started";
+      EXPECT_EQ(result.status, 128 + signal_number) << where;
+      EXPECT_EQ(result.out, "") << where;
+      EXPECT_EQ(config(), original) << where;
+      EXPECT_TRUE(sandbox_->tmp_entries().empty()) << where;
+      for (const auto& entry : fs::directory_iterator(sandbox_->host_path(kDir))) {
+        EXPECT_EQ(entry.path().filename().string(), "lumsanenetdevice.cfg") << where;
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -32,6 +32,17 @@ struct RunOptions {
   std::string working_dir = "/";
   // The program to run instead of lumoraconf (for example LUMORA_QUERY_BINARY); null: lumoraconf.
   const char* binary = nullptr;
+  // NAME=VALUE settings put into the tool's environment over the sandbox's own (PATH, LANG=C,
+  // LC_ALL=C, HOME): for example LANG=C.UTF-8 and LC_ALL=C.UTF-8 for a UTF-8 locale, or
+  // LD_PRELOAD. An empty value ("LC_ALL=") removes the setting.
+  std::vector<std::string> env;
+  // When uid is not 0, the tool runs as that user with group gid and the supplementary groups
+  // given, as an administrator who is not root would; the prelude and postlude stay root.
+  uid_t uid = 0;
+  gid_t gid = 0;
+  std::vector<gid_t> groups;
+  // The umask the tool starts with; negative: the test's own.
+  int umask = -1;
 };
 
 class Sandbox {
@@ -80,6 +91,11 @@ class Sandbox {
   // 128 + 9 when the kill came first, the tool's own status when it had ended already.
   RunResult run_killed_after(const std::vector<std::string>& args,
                              std::chrono::microseconds delay) const;
+  // Starts the tool, waits until the host file `started` exists (a fake made it, inside the
+  // run), sends `signal_number` to the tool alone, and after the tool ended kills what it
+  // left running. status is 128 + the signal that ended the tool, or its exit status.
+  RunResult run_signalled_when(const std::vector<std::string>& args, int signal_number,
+                               const std::string& started) const;
 
  private:
   std::string fake_host_path(std::string_view name) const;

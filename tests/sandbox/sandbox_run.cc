@@ -2,6 +2,7 @@
 #include "sandbox/sandbox.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/mount.h>
@@ -123,10 +124,23 @@ Child start_tool(const Sandbox& sandbox, const std::vector<std::string>& args,
     const char* value = std::getenv(name);
     if (value != nullptr) env_text.push_back(std::string(name) + "=" + value);
   }
+  for (const std::string& setting : options.env) {
+    const std::string name = setting.substr(0, setting.find('=') + 1);
+    std::erase_if(env_text, [&](const std::string& entry) { return entry.rfind(name, 0) == 0; });
+    if (setting.size() > name.size()) env_text.push_back(setting);
+  }
   std::vector<char*> env;
   for (auto& entry : env_text) env.push_back(entry.data());
   env.push_back(nullptr);
   const std::string root = sandbox.root();
+  // Dropped only in the process that becomes the tool, after the root-only set-up.
+  const auto become_user = [&options] {
+    if (options.umask >= 0) ::umask(static_cast<mode_t>(options.umask));
+    if (options.uid == 0) return;
+    if (::setgroups(options.groups.size(), options.groups.data()) != 0) die("setgroups");
+    if (::setgid(options.gid) != 0) die("setgid");
+    if (::setuid(options.uid) != 0) die("setuid");
+  };
 
   const pid_t pid = ::fork();
   if (pid < 0) throw std::runtime_error("fork");
@@ -143,11 +157,13 @@ Child start_tool(const Sandbox& sandbox, const std::vector<std::string>& args,
       _exit(125);
     }
     if (options.postlude.empty()) {
+      become_user();
       ::fexecve(binary, argv.data(), env.data());
       die("fexecve");
     }
     const pid_t tool = ::fork();
     if (tool == 0) {
+      become_user();
       ::fexecve(binary, argv.data(), env.data());
       die("fexecve");
     }
@@ -298,6 +314,25 @@ RunResult Sandbox::run_killed_after(const std::vector<std::string>& args,
   RunResult result = collect(children, std::chrono::seconds(60)).front();
   int status = 0;
   while (::waitpid(-group, &status, 0) > 0 || errno == EINTR) {}
+  return result;
+}
+
+RunResult Sandbox::run_signalled_when(const std::vector<std::string>& args, int signal_number,
+                                      const std::string& started) const {
+  std::vector<Child> children = {start_tool(*this, args, {})};
+  const pid_t tool = children.front().pid;
+  ::setpgid(tool, tool);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (!fs::exists(started) && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  ::kill(tool, signal_number);
+  int status = 0;
+  while (::waitpid(tool, &status, 0) < 0 && errno == EINTR) {}
+  // The shell and the fake it runs hold the output pipes open; the tool is gone now.
+  ::kill(-tool, SIGKILL);
+  RunResult result = collect(children, std::chrono::seconds(60)).front();
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   return result;
 }
 

@@ -1,0 +1,131 @@
+#include "common/temporary_file.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace lumora {
+namespace {
+
+// The signals that end a run from outside without leaving it a say (SIGKILL aside, which no
+// handler sees): an interrupt from the terminal, a kill, a hang-up of the session.
+constexpr int kCleanedUpSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+// A run holds at most two such files at once (the scratch file and one pending file); two
+// more leave room without making the handler's walk long.
+constexpr int kSlotCount = 4;
+
+// What the handler may touch: each slot's path is written whole before the slot is marked
+// used and is never changed while it is; an async-signal-safe unlink is all it does with it.
+struct Slot {
+  char path[PATH_MAX];
+  volatile sig_atomic_t used;
+};
+Slot g_slots[kSlotCount];
+
+void remove_and_end(int signal_number) {
+  for (Slot& slot : g_slots) {
+    if (slot.used != 0) ::unlink(slot.path);
+  }
+  // The default action of these signals ends the process, so the parent sees that it was
+  // killed by this signal, as without the handler. The signal stays blocked until the handler
+  // returns, and is delivered then: nothing the interrupted code does runs again.
+  ::signal(signal_number, SIG_DFL);
+  ::raise(signal_number);
+}
+
+void install_handlers_once() {
+  static bool installed = false;
+  if (installed) return;
+  installed = true;
+  for (int signal_number : kCleanedUpSignals) {
+    struct sigaction old {};
+    if (::sigaction(signal_number, nullptr, &old) != 0) continue;
+    // An ignored signal stays ignored: a run under nohup must not die of the hang-up.
+    if (old.sa_handler == SIG_IGN) continue;
+    struct sigaction action {};
+    action.sa_handler = remove_and_end;
+    sigemptyset(&action.sa_mask);
+    for (int other : kCleanedUpSignals) sigaddset(&action.sa_mask, other);
+    ::sigaction(signal_number, &action, nullptr);
+  }
+}
+
+// Blocks the cleaned-up signals for its lifetime, so that a file is never made without its
+// slot, nor a slot freed while its file stands.
+class SignalsHeld {
+ public:
+  SignalsHeld() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int signal_number : kCleanedUpSignals) sigaddset(&set, signal_number);
+    ::sigprocmask(SIG_BLOCK, &set, &old_);
+  }
+  ~SignalsHeld() { ::sigprocmask(SIG_SETMASK, &old_, nullptr); }
+  SignalsHeld(const SignalsHeld&) = delete;
+  SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+ private:
+  sigset_t old_{};
+};
+
+}  // namespace
+
+bool TemporaryFile::create(std::string_view path_template) {
+  remove();
+  if (path_template.size() >= sizeof path_) {
+    errno = ENAMETOOLONG;
+    return false;
+  }
+  install_handlers_once();
+  const SignalsHeld held;
+  int free_slot = -1;
+  for (int i = 0; i < kSlotCount && free_slot < 0; ++i) {
+    if (g_slots[i].used == 0) free_slot = i;
+  }
+  if (free_slot < 0) {
+    errno = EMFILE;
+    return false;
+  }
+  std::memcpy(path_, path_template.data(), path_template.size());
+  path_[path_template.size()] = '\0';
+  fd_.reset(::mkostemp(path_, O_CLOEXEC));
+  if (!fd_) {
+    path_[0] = '\0';
+    return false;
+  }
+  Slot& slot = g_slots[free_slot];
+  std::memcpy(slot.path, path_, sizeof path_);
+  slot.used = 1;
+  slot_ = free_slot;
+  return true;
+}
+
+bool TemporaryFile::close() {
+  if (!fd_) return true;
+  return ::close(fd_.release()) == 0;
+}
+
+void TemporaryFile::keep() {
+  const SignalsHeld held;
+  if (slot_ >= 0) g_slots[slot_].used = 0;
+  slot_ = -1;
+  fd_.reset();
+  path_[0] = '\0';
+}
+
+void TemporaryFile::remove() {
+  if (!made()) return;
+  const SignalsHeld held;
+  fd_.reset();
+  ::unlink(path_);
+  if (slot_ >= 0) g_slots[slot_].used = 0;
+  slot_ = -1;
+  path_[0] = '\0';
+}
+
+}  // namespace lumora
