@@ -8,13 +8,18 @@
 #include "common/paths.h"
 #include "common/shell.h"
 #include "registry/config_writer.h"
+#include "registry/device_registry.h"
 
 namespace lumora {
 namespace {
 
-// What the remove command for one name is formed in; a name whose command does not fit is
-// passed over.
-constexpr std::size_t kRemoveCommandSize = 512;
+// Where the reader looks for the address texts: its first read of a line takes 276 bytes.
+constexpr std::size_t kFirstReadBytes = kDeviceLineReadLimit - 1;
+constexpr std::string_view kDevicePrefix = "DEVICE=";
+constexpr std::string_view kIpMarker = "IP-ADDRESS=";
+constexpr std::string_view kNodenameMarker = "NODENAME=";
+constexpr std::string_view kWhiteSpace = " \t\n\r\v\f";
+constexpr std::string_view kNameEnd = " \t\n\r\v\f,";
 
 // Appends pieces to a terminated text in a fixed buffer, refusing whatever would not fit.
 class TextBuilder {
@@ -37,22 +42,89 @@ class TextBuilder {
   std::size_t used_ = 0;
 };
 
-constexpr std::string_view kSubstitutionStart = " -e s/'^DEVICE=";
-constexpr std::string_view kSubstitutionEnd = " .*$'//";
+bool starts_within_first_read(std::string_view line, std::string_view marker) {
+  const std::size_t at = line.find(marker);
+  return at != std::string_view::npos && at + marker.size() <= kFirstReadBytes;
+}
+
+// A name matched by its bytes alone, whatever follows: the reader cuts a name at its 63rd
+// byte, and a comma standing first is a name of its own.
+bool matched_by_prefix(std::string_view name) {
+  return name.size() == kRemovableNameMax || name == ",";
+}
+
+// The address that keeps the substitution to lines the reader gives a name: an address text
+// starting within its first read, at most 265 = 276 - strlen("IP-ADDRESS=") or 267 = 276 -
+// strlen("NODENAME=") bytes in. Written as up to fifteen runs of 16 bytes and a rest, not as
+// .{0,265}: sed builds the same test from that form at a third of the cost.
+constexpr std::string_view kCommandStart =
+    " | sed -E -e '/^((.{16}){0,15}.{0,15}|.{256}.{0,9})IP-ADDRESS=|"
+    "^((.{16}){0,15}.{0,15}|.{256}.{0,11})NODENAME=/s/^DEVICE=[[:space:]]*(";
+constexpr std::string_view kCommandEnd = ").*$//' | uniq > ";
+static_assert(kFirstReadBytes - kIpMarker.size() == 256 + 9);
+static_assert(kFirstReadBytes - kNodenameMarker.size() == 256 + 11);
+
+// Whether a line can be removed by name: names the reader would have ended earlier, or cut,
+// are never given to a device.
+bool is_removable_name(std::string_view name) {
+  return !name.empty() && name.size() <= kRemovableNameMax &&
+         name.find_first_of(kWhiteSpace) == std::string_view::npos &&
+         (name == "," || name.find(',') == std::string_view::npos);
+}
+
+// Room for a path quoted for the shell: the scratch and pending paths are under 100 bytes,
+// and quoting at most quadruples a byte.
+constexpr std::size_t kPathWordSize = 512;
+
+// Appends the removable names of one kind (matched by prefix or not) as "|"-separated
+// alternatives. False when they do not fit.
+bool append_alternatives(TextBuilder& text, std::span<const char* const> names, bool by_prefix) {
+  bool first = true;
+  for (const char* name : names) {
+    if (!is_removable_name(name) || matched_by_prefix(name) != by_prefix) continue;
+    char word[kRemovableNameMax * 4 + 1];  // each byte at most four: ' becomes '\''
+    if (!escape_remove_word(name, word, sizeof word)) return false;
+    if ((!first && !text.append("|")) || !text.append(word)) return false;
+    first = false;
+  }
+  return true;
+}
+
+bool any_of_kind(std::span<const char* const> names, bool by_prefix) {
+  for (const char* name : names) {
+    if (is_removable_name(name) && matched_by_prefix(name) == by_prefix) return true;
+  }
+  return false;
+}
 
 }  // namespace
+
+std::string_view removal_name(std::string_view line) {
+  if (line.substr(0, kDevicePrefix.size()) != kDevicePrefix) return {};
+  if (!starts_within_first_read(line, kIpMarker) &&
+      !starts_within_first_read(line, kNodenameMarker)) {
+    return {};
+  }
+  std::string_view rest = line.substr(kDevicePrefix.size());
+  const std::size_t start = rest.find_first_not_of(kWhiteSpace);
+  if (start == std::string_view::npos) return {};
+  rest = rest.substr(start);
+  if (rest.front() == ',') return rest.substr(0, 1);
+  const std::size_t end = rest.find_first_of(kNameEnd);
+  const std::size_t length = end == std::string_view::npos ? rest.size() : end;
+  return rest.substr(0, length < kRemovableNameMax ? length : kRemovableNameMax);
+}
 
 bool escape_remove_word(std::string_view name, char* dest, std::size_t size) {
   if (size == 0) return false;
   dest[0] = '\0';
-  // Names are single tokens: a word with white space names no device, and its blanks would
-  // let the pattern reach into the next fields of another device's line.
-  if (name.empty() || name.find_first_of(" \t\n\r\v\f") != std::string_view::npos) return false;
+  if (!is_removable_name(name)) return false;
   TextBuilder word(dest, size);
   for (char c : name) {
     bool ok = true;
     switch (c) {
       case '\\': case '/': case '.': case '*': case '[': case ']': case '^': case '$':
+      case '+': case '?': case '(': case ')': case '{': case '}': case '|':
         ok = word.append("\\") && word.append(std::string_view(&c, 1));
         break;
       case '\'':
@@ -71,30 +143,28 @@ bool escape_remove_word(std::string_view name, char* dest, std::size_t size) {
 
 bool format_remove_command(const char* scratch_path, std::span<const char* const> names,
                            const char* output_path, char* command, std::size_t size) {
-  char scratch_word[kRemoveCommandSize];
-  char output_word[kRemoveCommandSize];
+  const bool any_whole = any_of_kind(names, false);
+  const bool any_prefix = any_of_kind(names, true);
+  if (!any_whole && !any_prefix) return false;
+  char scratch_word[kPathWordSize];
+  char output_word[kPathWordSize];
   if (!shell_quote(scratch_path, scratch_word, sizeof scratch_word) ||
       !shell_quote(output_path, output_word, sizeof output_word)) {
     return false;
   }
   TextBuilder text(command, size);
-  if (!text.append("cat ") || !text.append(scratch_word) || !text.append(" | sed")) return false;
-  const std::string_view tail = " | uniq > ";
-  // The pipeline of one name alone: the fixed parts and this name's substitution.
-  const std::size_t one_name_fixed = text.length() + kSubstitutionStart.size() +
-                                     kSubstitutionEnd.size() + tail.size() +
-                                     std::strlen(output_word);
-  bool any = false;
-  for (const char* name : names) {
-    char word[kRemoveCommandSize];
-    if (!escape_remove_word(name, word, sizeof word)) continue;
-    if (one_name_fixed + std::strlen(word) >= kRemoveCommandSize) continue;
-    if (!text.append(kSubstitutionStart) || !text.append(word) || !text.append(kSubstitutionEnd)) {
-      return false;
-    }
-    any = true;
+  if (!text.append("cat ") || !text.append(scratch_word) || !text.append(kCommandStart)) {
+    return false;
   }
-  return any && text.append(tail) && text.append(output_word);
+  // Names that end at white space, a comma or the line's end; then names matched by prefix.
+  if (any_whole && (!text.append("(") || !append_alternatives(text, names, false) ||
+                    !text.append(")([[:space:],]|$)"))) {
+    return false;
+  }
+  if (any_prefix && ((any_whole && !text.append("|")) || !append_alternatives(text, names, true))) {
+    return false;
+  }
+  return text.append(kCommandEnd) && text.append(output_word);
 }
 
 bool format_remove_command(const char* scratch_path, const char* name, const char* output_path,
