@@ -2,7 +2,9 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "common/byte_io.h"
 #include "common/paths.h"
@@ -35,6 +37,12 @@ class TextBuilder {
     return true;
   }
   std::size_t length() const { return used_; }
+  // Takes back what was appended after the text had length bytes.
+  void truncate(std::size_t length) {
+    if (length >= used_) return;
+    used_ = length;
+    dest_[used_] = '\0';
+  }
 
  private:
   char* dest_;
@@ -76,25 +84,59 @@ bool is_removable_name(std::string_view name) {
 // and quoting at most quadruples a byte.
 constexpr std::size_t kPathWordSize = 512;
 
-// Appends the removable names of one kind (matched by prefix or not) as "|"-separated
-// alternatives. False when they do not fit.
-bool append_alternatives(TextBuilder& text, std::span<const char* const> names, bool by_prefix) {
-  bool first = true;
-  for (const char* name : names) {
-    if (!is_removable_name(name) || matched_by_prefix(name) != by_prefix) continue;
-    char word[kRemovableNameMax * 4 + 1];  // each byte at most four: ' becomes '\''
-    if (!escape_remove_word(name, word, sizeof word)) return false;
-    if ((!first && !text.append("|")) || !text.append(word)) return false;
-    first = false;
+// Appends byte c as the quoted sed expression must hold it to match c alone.
+bool append_escaped(TextBuilder& text, char c) {
+  switch (c) {
+    case '\\': case '/': case '.': case '*': case '[': case ']': case '^': case '$':
+    case '+': case '?': case '(': case ')': case '{': case '}': case '|':
+      return text.append("\\") && text.append(std::string_view(&c, 1));
+    case '\'':
+      return text.append("'\\''");
+    default:
+      return text.append(std::string_view(&c, 1));
   }
-  return true;
 }
 
-bool any_of_kind(std::span<const char* const> names, bool by_prefix) {
-  for (const char* name : names) {
-    if (is_removable_name(name) && matched_by_prefix(name) == by_prefix) return true;
+// Appends an expression matching exactly the names in sorted (sorted bytewise, no two equal,
+// all sharing their first depth bytes), less those bytes, shaped as a tree of the bytes they
+// share: office-1|office-2 becomes office-(1|2). sed then follows one branch per byte of a
+// line instead of trying every name, so a thousand names cost it about what one does.
+bool append_name_tree(TextBuilder& text, std::span<const std::string_view> sorted,
+                      std::size_t depth) {
+  // The name that ends here sorts first; the rest go on.
+  const bool one_ends_here = sorted.front().size() == depth;
+  if (one_ends_here) sorted = sorted.subspan(1);
+  if (sorted.empty()) return true;
+  std::size_t branches = 0;
+  for (std::size_t i = 0; i < sorted.size(); ++i) {
+    if (i == 0 || sorted[i][depth] != sorted[i - 1][depth]) ++branches;
   }
-  return false;
+  const bool grouped = branches > 1 || one_ends_here;
+  if (grouped && !text.append("(")) return false;
+  for (std::size_t begin = 0; begin < sorted.size();) {
+    std::size_t end = begin + 1;
+    while (end < sorted.size() && sorted[end][depth] == sorted[begin][depth]) ++end;
+    if ((begin > 0 && !text.append("|")) || !append_escaped(text, sorted[begin][depth]) ||
+        !append_name_tree(text, sorted.subspan(begin, end - begin), depth + 1)) {
+      return false;
+    }
+    begin = end;
+  }
+  return !grouped || text.append(one_ends_here ? ")?" : ")");
+}
+
+// Appends the removable names of one kind (matched by prefix or not) as one expression.
+// False when it does not fit; kind_found tells whether there was any such name.
+bool append_names(TextBuilder& text, std::span<const char* const> names, bool by_prefix,
+                  bool& kind_found) {
+  std::vector<std::string_view> sorted;
+  for (const char* name : names) {
+    if (is_removable_name(name) && matched_by_prefix(name) == by_prefix) sorted.emplace_back(name);
+  }
+  std::sort(sorted.begin(), sorted.end());
+  sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
+  kind_found = !sorted.empty();
+  return sorted.empty() || append_name_tree(text, sorted, 0);
 }
 
 }  // namespace
@@ -121,19 +163,7 @@ bool escape_remove_word(std::string_view name, char* dest, std::size_t size) {
   if (!is_removable_name(name)) return false;
   TextBuilder word(dest, size);
   for (char c : name) {
-    bool ok = true;
-    switch (c) {
-      case '\\': case '/': case '.': case '*': case '[': case ']': case '^': case '$':
-      case '+': case '?': case '(': case ')': case '{': case '}': case '|':
-        ok = word.append("\\") && word.append(std::string_view(&c, 1));
-        break;
-      case '\'':
-        ok = word.append("'\\''");
-        break;
-      default:
-        ok = word.append(std::string_view(&c, 1));
-    }
-    if (!ok) {
+    if (!append_escaped(word, c)) {
       dest[0] = '\0';
       return false;
     }
@@ -143,9 +173,6 @@ bool escape_remove_word(std::string_view name, char* dest, std::size_t size) {
 
 bool format_remove_command(const char* scratch_path, std::span<const char* const> names,
                            const char* output_path, char* command, std::size_t size) {
-  const bool any_whole = any_of_kind(names, false);
-  const bool any_prefix = any_of_kind(names, true);
-  if (!any_whole && !any_prefix) return false;
   char scratch_word[kPathWordSize];
   char output_word[kPathWordSize];
   if (!shell_quote(scratch_path, scratch_word, sizeof scratch_word) ||
@@ -156,14 +183,22 @@ bool format_remove_command(const char* scratch_path, std::span<const char* const
   if (!text.append("cat ") || !text.append(scratch_word) || !text.append(kCommandStart)) {
     return false;
   }
-  // Names that end at white space, a comma or the line's end; then names matched by prefix.
-  if (any_whole && (!text.append("(") || !append_alternatives(text, names, false) ||
-                    !text.append(")([[:space:],]|$)"))) {
+  // Names that end at white space, a comma or the line's end; then names matched by prefix,
+  // whatever follows them.
+  const std::size_t group_at = text.length();
+  bool any_whole = false;
+  if (!text.append("(") || !append_names(text, names, false, any_whole) ||
+      !text.append(")([[:space:],]|$)")) {
     return false;
   }
-  if (any_prefix && ((any_whole && !text.append("|")) || !append_alternatives(text, names, true))) {
+  if (!any_whole) text.truncate(group_at);
+  bool any_prefix = false;
+  const std::size_t prefix_at = text.length();
+  if ((any_whole && !text.append("|")) || !append_names(text, names, true, any_prefix)) {
     return false;
   }
+  if (!any_prefix) text.truncate(prefix_at);
+  if (!any_whole && !any_prefix) return false;
   return text.append(kCommandEnd) && text.append(output_word);
 }
 

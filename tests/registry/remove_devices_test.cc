@@ -139,7 +139,13 @@ TEST(FormatRemoveCommand, IsOnePipelineWithOneAlternationForAllNames) {
   ASSERT_TRUE(format_remove_command("/tmp/s", names, "/etc/opt/new", command, sizeof command));
   EXPECT_EQ(std::string(command),
             "cat /tmp/s | sed -E -e '" + address + "/s/^DEVICE=[[:space:]]*"
-            "((a|it'\\''s|x\\.y)([[:space:],]|$)|" + cut + "|,).*$//' | uniq > /etc/opt/new");
+            "(((a|it'\\''s|x\\.y))([[:space:],]|$)|(,|" + cut + ")).*$//' | uniq > /etc/opt/new");
+  // Names are shaped as a tree of the bytes they share, each once.
+  const char* const numbered[] = {"office-2", "office-10", "office-1", "office-2", "of"};
+  ASSERT_TRUE(format_remove_command("/tmp/s", numbered, "/etc/opt/new", command, sizeof command));
+  EXPECT_EQ(std::string(command),
+            "cat /tmp/s | sed -E -e '" + address + "/s/^DEVICE=[[:space:]]*"
+            "((of(fice-(1(0)?|2))?)([[:space:],]|$)).*$//' | uniq > /etc/opt/new");
   const char* const prefix_only[] = {","};
   ASSERT_TRUE(format_remove_command("/tmp/s", prefix_only, "/etc/opt/new", command, sizeof command));
   EXPECT_EQ(std::string(command),
