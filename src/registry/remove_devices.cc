@@ -100,7 +100,8 @@ bool append_escaped(TextBuilder& text, char c) {
 // Appends an expression matching exactly the names in sorted (sorted bytewise, no two equal,
 // all sharing their first depth bytes), less those bytes, shaped as a tree of the bytes they
 // share: office-1|office-2 becomes office-(1|2). sed then follows one branch per byte of a
-// line instead of trying every name, so a thousand names cost it about what one does.
+// line instead of trying every name, so a thousand names cost it about what one does. One
+// level of recursion per byte: at most kRemovableNameMax deep.
 bool append_name_tree(TextBuilder& text, std::span<const std::string_view> sorted,
                       std::size_t depth) {
   // The name that ends here sorts first; the rest go on.

@@ -37,10 +37,11 @@ bool escape_remove_word(std::string_view name, char* dest, std::size_t size);
 
 // Forms in command the one pipeline that removes every device of names at once:
 //   cat SCRATCH | sed -E -e '/ADDRESS TEXT IN THE FIRST 276 BYTES/s/^DEVICE=[[:space:]]*(
-//     (NAME|NAME...)([[:space:],]|$)|NAME63|...).*$//' | uniq > OUTPUT
-// one alternation for all names, so sed tries one expression per line whatever the number of
-// names; a name of 63 bytes (or ",") is matched without what follows it, as the reader cuts
-// there. The lines emptied are exactly those removal_name gives one of names for. Names
+//     (NAMES)([[:space:],]|$)|NAMES63).*$//' | uniq > OUTPUT
+// one expression for all names, each set of names shaped as a tree of the bytes they share
+// (office-1, office-2: office-(1|2)), so sed follows one branch per byte of a line whatever
+// the number of names; a name of 63 bytes (or ",") is matched without what follows it, as the
+// reader cuts there. The lines emptied are exactly those removal_name gives one of names for. Names
 // escape_remove_word refuses are passed over. False when no name is left or the command does
 // not fit size bytes.
 bool format_remove_command(const char* scratch_path, std::span<const char* const> names,
