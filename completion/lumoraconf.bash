@@ -15,12 +15,14 @@ _lumoraconf_query()
 
 # Removes the shell quoting from the word being typed (backslashes, '...', "..." and $'...'
 # parts, an unclosed quote included) into the variable REPLY, without evaluating anything in
-# it: the word may hold $(...) or backquotes. Works on bytes, whatever the locale.
+# it: the word may hold $(...) or backquotes. Works on bytes, whatever the locale. Sets
+# REPLY_QUOTE to the quote left open at the word's end (', " or $'), empty when none is.
 _lumoraconf_dequote()
 {
     local LC_ALL=C
     local word=$1 quote='' ch i
     REPLY=
+    REPLY_QUOTE=
     for ((i = 0; i < ${#word}; i++)); do
         ch=${word:i:1}
         if [[ $quote == "'" ]]; then
@@ -55,6 +57,7 @@ _lumoraconf_dequote()
                     ansi+=$ch
                 fi
             done
+            ((i >= ${#word})) && REPLY_QUOTE="\$'"
             printf -v ch %b "$ansi"
             REPLY+=$ch
         elif [[ $ch == "'" || $ch == '"' ]]; then
@@ -63,6 +66,45 @@ _lumoraconf_dequote()
             REPLY+=$ch
         fi
     done
+    [[ -n $quote ]] && REPLY_QUOTE=$quote
+    return 0
+}
+
+# Writes the text $1 into REPLY as it must stand inside the open quote $2 (', " or $') for
+# the shell to read it back unchanged once readline has closed the quote: inside '...' a '
+# becomes '\'' ; inside "..." \ " $ ` get a backslash and ! is put in single quotes ("'!'"),
+# where history expansion does not reach it; inside $'...' \ and ' get a backslash and every
+# byte that is not printable ASCII is written \ooo.
+_lumoraconf_quote_within()
+{
+    local LC_ALL=C
+    local text=$1 ch i code
+    case $2 in
+        "'")
+            REPLY=${text//"'"/"'\\''"}
+            ;;
+        '"')
+            text=${text//"\\"/"\\\\"}
+            text=${text//'"'/'\"'}
+            text=${text//'$'/'\$'}
+            text=${text//'`'/'\`'}
+            REPLY=${text//'!'/\"\'!\'\"}
+            ;;
+        *)
+            REPLY=
+            for ((i = 0; i < ${#text}; i++)); do
+                ch=${text:i:1}
+                case $ch in
+                    "\\" | "'") REPLY+="\\$ch" ;;
+                    [[:print:]]) REPLY+=$ch ;;
+                    *)
+                        printf -v code '\\%03o' "'$ch"
+                        REPLY+=$code
+                        ;;
+                esac
+            done
+            ;;
+    esac
 }
 
 # Sets the caller's array _lumoraconf_matches to the lines of the companion's answer (QUERY, a
@@ -97,14 +139,24 @@ _lumoraconf_select()
 
 # Adds to COMPREPLY the companion's lines (QUERY, see _lumoraconf_select) that begin with
 # PREFIX and are not in SKIP, each after LEAD and quoted so that the shell passes it on
-# unchanged: quotes, blanks, glob characters and other bytes included.
+# unchanged: quotes, blanks, glob characters and other bytes included. With a quote left open
+# (OPEN_QUOTE, as _lumoraconf_dequote sets REPLY_QUOTE), readline replaces only the text after
+# that quote and closes it itself: each line is then quoted for inside it, without LEAD.
 _lumoraconf_add_matches()
 {
-    local prefix=$1 lead=$2 skip=$3
-    shift 3
+    local prefix=$1 lead=$2 open_quote=$3 skip=$4
+    shift 4
     local -a _lumoraconf_matches=()
     _lumoraconf_select "$prefix" "$skip" "$@"
     ((${#_lumoraconf_matches[@]} == 0)) && return
+    local match
+    if [[ -n $open_quote ]]; then
+        for match in "${_lumoraconf_matches[@]}"; do
+            _lumoraconf_quote_within "$match" "$open_quote"
+            COMPREPLY+=("$REPLY")
+        done
+        return
+    fi
     local quoted
     # printf %q never puts a line feed into its output, so the quoted words stay one a line.
     printf -v quoted -- "${lead//%/%%}%q\n" "${_lumoraconf_matches[@]}"
@@ -117,7 +169,7 @@ _lumoraconf_add_matches()
 _lumoraconf()
 {
     # shellcheck disable=SC2034 # prev is set by _init_completion and not needed here
-    local cur prev words cword
+    local cur prev words cword REPLY REPLY_QUOTE
     # Keep "-l:LABEL" and "key=value" whole, whatever COMP_WORDBREAKS says.
     _init_completion -n := || return
 
@@ -133,7 +185,7 @@ _lumoraconf()
             local lead=-l:
             [[ $COMP_WORDBREAKS == *:* ]] && lead=
             _lumoraconf_dequote "${cur#-l:}"
-            _lumoraconf_add_matches "$REPLY" "$lead" "" labels
+            _lumoraconf_add_matches "$REPLY" "$lead" "$REPLY_QUOTE" "" labels
             return
         else
             candidates=(-a -r -q -d -p -s: -l: -h -D3 -LI -LO)
@@ -161,7 +213,7 @@ _lumoraconf()
                 local lead=model=
                 [[ $COMP_WORDBREAKS == *=* ]] && lead=
                 _lumoraconf_dequote "${cur#model=}"
-                _lumoraconf_add_matches "$REPLY" "$lead" "" models
+                _lumoraconf_add_matches "$REPLY" "$lead" "$REPLY_QUOTE" "" models
                 return
             fi
             [[ $cur == *=* ]] && return
@@ -186,7 +238,7 @@ _lumoraconf()
                 [[ -n $REPLY ]] && given[$REPLY]=1
             done
             _lumoraconf_dequote "$cur"
-            _lumoraconf_add_matches "$REPLY" "" given names
+            _lumoraconf_add_matches "$REPLY" "" "$REPLY_QUOTE" given names
             ;;
     esac
 } &&

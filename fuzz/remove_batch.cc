@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "fuzz_support.h"
+#include "registry/remove_devices.h"
 
 namespace lumora::fuzz {
 namespace {
@@ -27,7 +28,7 @@ const char* const kOtherNames[] = {"office", "Office", "lab-1", "lab_2",
 
 struct Fixture {
   std::string input;
-  std::string expected;  // input with the word's own line emptied
+  std::string expected;  // input with the lines the word names emptied
   std::size_t lines = 0;
 };
 
@@ -38,7 +39,8 @@ std::string device_line(const std::string& name, int host) {
 
 // The word's line among the other names alone and with the word before and after them, so
 // that a pattern matching too much (a prefix, a suffix, any character) empties a line it must
-// keep.
+// keep. A line is to be emptied when the reader gives its device the word as name: the word's
+// own line, and the line of a longer name the word's 63 bytes begin.
 Fixture fixture_for(const std::string& word) {
   Fixture fixture;
   int host = 2;
@@ -53,7 +55,7 @@ Fixture fixture_for(const std::string& word) {
       if (name == word) continue;
       const std::string line = device_line(name, host++);
       fixture.input += line;
-      fixture.expected += line;
+      fixture.expected += removal_name(line.substr(0, line.size() - 1)) == word ? "\n" : line;
       ++fixture.lines;
     }
   }
@@ -97,12 +99,12 @@ bool RemoveBatch::room_for(std::size_t fixture_size, std::size_t script_size,
          text_size <= texts_.capacity() - texts_.size();
 }
 
-void RemoveBatch::add(const std::string& word, const std::string& pattern,
+void RemoveBatch::add(const std::string& word, const std::string& expression,
                       const std::string& command) {
   const Fixture fixture = fixture_for(word);
-  // The pattern exactly as the shell passed it: sed reads an s command from a script file as
-  // it reads it from its argument, and the range keeps it to this word's lines.
-  const std::string tail = " s/^DEVICE=" + pattern + " .*$//\n";
+  // The expression exactly as the shell passed it: sed reads a command from a script file as it
+  // reads it from its argument, and the range keeps it to this word's lines.
+  const std::string tail = "{\n" + expression + "\n}\n";
   std::string range = std::to_string(lines_ + 1) + "," + std::to_string(lines_ + fixture.lines);
   if (!room_for(fixture.input.size(), range.size() + tail.size(), word.size() + command.size())) {
     flush();
@@ -132,7 +134,7 @@ void RemoveBatch::flush() {
   std::remove(output.c_str());
   std::string why;
   const std::optional<std::string> status =
-      shell_.run("sed -f " + quoted_path(script) + " " + quoted_path(input) + " > " +
+      shell_.run("sed -E -f " + quoted_path(script) + " " + quoted_path(input) + " > " +
                      quoted_path(output) + " 2> " + quoted_path(dir_ + "/batch.err") +
                      "; printf '%s' \"$?\"",
                  kSedTimeoutMs, &why);

@@ -21,9 +21,9 @@ class RemoveBatch {
   const std::string& scratch_path() const { return scratch_path_; }
   const std::string& output_path() const { return output_path_; }
 
-  // pattern is the sed s command's pattern as the shell handed it to sed (between "DEVICE=" and
-  // " .*$"); command is the remove command formed for word. Runs the batch when it is full.
-  void add(const std::string& word, const std::string& pattern, const std::string& command);
+  // expression is the sed expression as the shell handed it to sed; command is the remove
+  // command formed for word. Runs the batch when it is full.
+  void add(const std::string& word, const std::string& expression, const std::string& command);
 
   // Runs sed over the words gathered so far and stops the fuzzer, naming the word, when the
   // output differs from what removing exactly each word's line gives. Also run by add() when

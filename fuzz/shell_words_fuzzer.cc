@@ -1,7 +1,7 @@
 // The shell quoting and the remove pattern, checked by what the real /bin/sh and sed make of
 // them: a quoted word printed by the shell's printf must give back exactly its bytes, the sed
-// argument of the remove command must reach sed as one word, and that pattern must empty
-// exactly the line of the device so named and no other line.
+// argument of the remove command must reach sed as one word, and that expression must empty
+// exactly the lines the reader gives the word as name and no other line.
 //
 // The shell is one long-lived process fed through a pipe (printf and set are builtins, so an
 // input costs no fork), and sed runs once per batch of words (see remove_batch.h); a fork and
@@ -25,13 +25,15 @@ using lumora::fuzz::fail;
 
 namespace {
 
-constexpr std::size_t kRemoveCommandSize = 512;  // what the remove command is formed in
+// Room for the remove command of one name: its fixed text, a name of 63 bytes escaped (at most
+// four bytes each) and the two scratch paths quoted.
+constexpr std::size_t kRemoveCommandSize = 1024;
 constexpr char kWhiteSpace[] = " \t\n\r\v\f";
 // Long enough for a shell starved of the processor by other work; a quote left open never
 // finishes at all.
 constexpr int kShellTimeoutMs = 10000;
-constexpr std::string_view kPatternStart = "s/^DEVICE=";
-constexpr std::string_view kPatternEnd = " .*$//";
+constexpr std::string_view kExpressionStart = "/^((.{16})";
+constexpr std::string_view kExpressionEnd = ").*$//";
 
 lumora::fuzz::ShellCoprocess* shell = nullptr;
 lumora::fuzz::RemoveBatch* batch = nullptr;
@@ -69,9 +71,10 @@ struct RemoveCommand {
 // cannot hold.
 std::optional<RemoveCommand> remove_command(const std::string& word) {
   const bool has_space = word.find_first_of(kWhiteSpace) != std::string::npos;
+  const bool has_comma = word != "," && word.find(',') != std::string::npos;
   std::vector<char> escaped(word.size() * 4 + 1);
   const bool escaped_ok = lumora::escape_remove_word(word, escaped.data(), escaped.size());
-  if (word.empty() || has_space) {
+  if (word.empty() || has_space || has_comma || word.size() > lumora::kRemovableNameMax) {
     if (escaped_ok || escaped[0] != '\0') {
       fail("escape_remove_word took a word it must refuse", show(word));
     }
@@ -82,16 +85,10 @@ std::optional<RemoveCommand> remove_command(const std::string& word) {
   char command[kRemoveCommandSize];
   if (!lumora::format_remove_command(batch->scratch_path().c_str(), word.c_str(),
                                      batch->output_path().c_str(), command, sizeof command)) {
-    // Only a word whose pattern leaves the command too long may be passed over.
-    if (std::strlen(escaped.data()) + batch->scratch_path().size() + batch->output_path().size() <
-        kRemoveCommandSize - 64) {
-      fail("format_remove_command refused a short word", show(word));
-    }
-    return std::nullopt;
+    fail("format_remove_command refused a word escape_remove_word took", show(word));
   }
-  // The argument is the one word after "sed -e ": the escaped word holds no blank, so the
-  // only blank in it is the one before ".*$", and " | uniq" follows it.
-  constexpr std::string_view kSed = "sed -e ";
+  // The argument is the one word after "sed -E -e ", and " | uniq" follows it.
+  constexpr std::string_view kSed = "sed -E -e ";
   const std::string_view text(command);
   const std::size_t start = text.find(kSed);
   const std::size_t end = start == std::string_view::npos ? start : text.find(" | uniq", start);
@@ -160,13 +157,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   const std::string_view split = std::string_view(*reply).substr(printed.size());
   if (split.substr(0, 2) != "1\n") fail("the sed argument is not one word to the shell", detail());
-  const std::string_view pattern = split.substr(2);
-  if (pattern.size() < kPatternStart.size() + kPatternEnd.size() ||
-      pattern.substr(0, kPatternStart.size()) != kPatternStart ||
-      pattern.substr(pattern.size() - kPatternEnd.size()) != kPatternEnd) {
+  const std::string_view expression = split.substr(2);
+  if (expression.size() < kExpressionStart.size() + kExpressionEnd.size() ||
+      expression.substr(0, kExpressionStart.size()) != kExpressionStart ||
+      expression.substr(expression.size() - kExpressionEnd.size()) != kExpressionEnd) {
     fail("the sed argument reaches sed in another form", detail());
   }
-  const std::size_t middle = pattern.size() - kPatternStart.size() - kPatternEnd.size();
-  batch->add(word, std::string(pattern.substr(kPatternStart.size(), middle)), command->text);
+  batch->add(word, std::string(expression), command->text);
   return 0;
 }

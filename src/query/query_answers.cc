@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <fstream>
 #include <string_view>
 #include <unordered_set>
 #include <vector>
@@ -16,6 +17,7 @@
 #include "query/json_text.h"
 #include "query/query_input.h"
 #include "registry/device_registry.h"
+#include "registry/remove_devices.h"
 
 namespace lumora {
 namespace {
@@ -93,14 +95,28 @@ bool query_devices(const QuerySources& sources, std::string& out, std::string& e
 
 bool query_names(const QuerySources& sources, char terminator, std::string& out,
                  std::string& error) {
-  const ScopedDeviceList devices;
-  if (!load_devices(sources.config_file, error)) return false;
-  std::unordered_set<std::string_view> seen;
-  for (const DeviceEntry* entry = first_net_device(); entry != nullptr; entry = entry->next) {
-    const std::string_view name = field_text(entry->name);
-    if (name.empty() || !seen.insert(name).second) continue;
+  switch (probe_input(sources.config_file, InputKind::kFile, error)) {
+    case InputState::kMissing: return true;
+    case InputState::kUnreadable: return false;
+    case InputState::kReadable: break;
+  }
+  // Read by whole lines, as the remove command's sed reads them, and named by the same rule.
+  std::ifstream file(sources.config_file, std::ios::binary);
+  if (!file) {
+    error = std::string(sources.config_file) + ": " + std::strerror(errno != 0 ? errno : EIO);
+    return false;
+  }
+  std::unordered_set<std::string> seen;
+  std::string line;
+  while (std::getline(file, line)) {
+    const std::string_view name = removal_name(line);
+    if (name.empty() || !seen.emplace(name).second) continue;
     out.append(name);
     out += terminator;
+  }
+  if (file.bad()) {
+    error = std::string(sources.config_file) + ": " + std::strerror(EIO);
+    return false;
   }
   return true;
 }

@@ -31,8 +31,9 @@ bool query_models(const QuerySources& sources, char terminator, std::string& out
 // line did not supply as ""), then a line feed.
 bool query_devices(const QuerySources& sources, std::string& out, std::string& error);
 
-// The names of the registered devices, the ones "-r NAME" removes: every non-empty name field
-// in file order, each once, each followed by terminator. A name holds no white space.
+// The names "-r NAME" removes, in file order, each once, each followed by terminator: the
+// name removal_name gives each line (the reader's name of the device on a line of up to 276
+// bytes, a name over 63 bytes cut to the 63 the reader keeps). A name holds no white space.
 bool query_names(const QuerySources& sources, char terminator, std::string& out,
                  std::string& error);
 

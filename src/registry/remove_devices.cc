@@ -1,17 +1,26 @@
 #include "registry/remove_devices.h"
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "common/paths.h"
 #include "common/shell.h"
 #include "registry/config_writer.h"
+#include "registry/device_registry.h"
 
 namespace lumora {
 namespace {
 
-// What the remove command for one name is formed in; a name whose command does not fit is
-// passed over.
-constexpr std::size_t kRemoveCommandSize = 512;
+// Where the reader looks for the address texts: its first read of a line takes 276 bytes.
+constexpr std::size_t kFirstReadBytes = kDeviceLineReadLimit - 1;
+constexpr std::string_view kDevicePrefix = "DEVICE=";
+constexpr std::string_view kIpMarker = "IP-ADDRESS=";
+constexpr std::string_view kNodenameMarker = "NODENAME=";
+constexpr std::string_view kWhiteSpace = " \t\n\r\v\f";
+constexpr std::string_view kNameEnd = " \t\n\r\v\f,";
 
 // Appends pieces to a terminated text in a fixed buffer, refusing whatever would not fit.
 class TextBuilder {
@@ -27,6 +36,12 @@ class TextBuilder {
     return true;
   }
   std::size_t length() const { return used_; }
+  // Takes back what was appended after the text had length bytes.
+  void truncate(std::size_t length) {
+    if (length >= used_) return;
+    used_ = length;
+    dest_[used_] = '\0';
+  }
 
  private:
   char* dest_;
@@ -34,31 +49,121 @@ class TextBuilder {
   std::size_t used_ = 0;
 };
 
-constexpr std::string_view kSubstitutionStart = " -e s/'^DEVICE=";
-constexpr std::string_view kSubstitutionEnd = " .*$'//";
+bool starts_within_first_read(std::string_view line, std::string_view marker) {
+  const std::size_t at = line.find(marker);
+  return at != std::string_view::npos && at + marker.size() <= kFirstReadBytes;
+}
+
+// A name matched by its bytes alone, whatever follows: the reader cuts a name at its 63rd
+// byte, and a comma standing first is a name of its own.
+bool matched_by_prefix(std::string_view name) {
+  return name.size() == kRemovableNameMax || name == ",";
+}
+
+// The address that keeps the substitution to lines the reader gives a name: an address text
+// starting within its first read, at most 265 = 276 - strlen("IP-ADDRESS=") or 267 = 276 -
+// strlen("NODENAME=") bytes in. Written as up to fifteen runs of 16 bytes and a rest, not as
+// .{0,265}: sed builds the same test from that form at a third of the cost.
+constexpr std::string_view kCommandStart =
+    " | sed -E -e '/^((.{16}){0,15}.{0,15}|.{256}.{0,9})IP-ADDRESS=|"
+    "^((.{16}){0,15}.{0,15}|.{256}.{0,11})NODENAME=/s/^DEVICE=[[:space:]]*(";
+constexpr std::string_view kCommandEnd = ").*$//' | uniq > ";
+static_assert(kFirstReadBytes - kIpMarker.size() == 256 + 9);
+static_assert(kFirstReadBytes - kNodenameMarker.size() == 256 + 11);
+
+// Whether a line can be removed by name: names the reader would have ended earlier, or cut,
+// are never given to a device.
+bool is_removable_name(std::string_view name) {
+  return !name.empty() && name.size() <= kRemovableNameMax &&
+         name.find_first_of(kWhiteSpace) == std::string_view::npos &&
+         (name == "," || name.find(',') == std::string_view::npos);
+}
+
+// Room for a path quoted for the shell: the scratch and pending paths are under 100 bytes,
+// and quoting at most quadruples a byte.
+constexpr std::size_t kPathWordSize = 512;
+
+// Appends byte c as the quoted sed expression must hold it to match c alone.
+bool append_escaped(TextBuilder& text, char c) {
+  switch (c) {
+    case '\\': case '/': case '.': case '*': case '[': case ']': case '^': case '$':
+    case '+': case '?': case '(': case ')': case '{': case '}': case '|':
+      return text.append("\\") && text.append(std::string_view(&c, 1));
+    case '\'':
+      return text.append("'\\''");
+    default:
+      return text.append(std::string_view(&c, 1));
+  }
+}
+
+// Appends an expression matching exactly the names in sorted (sorted bytewise, no two equal,
+// all sharing their first depth bytes), less those bytes, shaped as a tree of the bytes they
+// share: office-1|office-2 becomes office-(1|2). sed then follows one branch per byte of a
+// line instead of trying every name, so a thousand names cost it about what one does. One
+// level of recursion per byte: at most kRemovableNameMax deep.
+bool append_name_tree(TextBuilder& text, std::span<const std::string_view> sorted,
+                      std::size_t depth) {
+  // The name that ends here sorts first; the rest go on.
+  const bool one_ends_here = sorted.front().size() == depth;
+  if (one_ends_here) sorted = sorted.subspan(1);
+  if (sorted.empty()) return true;
+  std::size_t branches = 0;
+  for (std::size_t i = 0; i < sorted.size(); ++i) {
+    if (i == 0 || sorted[i][depth] != sorted[i - 1][depth]) ++branches;
+  }
+  const bool grouped = branches > 1 || one_ends_here;
+  if (grouped && !text.append("(")) return false;
+  for (std::size_t begin = 0; begin < sorted.size();) {
+    std::size_t end = begin + 1;
+    while (end < sorted.size() && sorted[end][depth] == sorted[begin][depth]) ++end;
+    if ((begin > 0 && !text.append("|")) || !append_escaped(text, sorted[begin][depth]) ||
+        !append_name_tree(text, sorted.subspan(begin, end - begin), depth + 1)) {
+      return false;
+    }
+    begin = end;
+  }
+  return !grouped || text.append(one_ends_here ? ")?" : ")");
+}
+
+// Appends the removable names of one kind (matched by prefix or not) as one expression.
+// False when it does not fit; kind_found tells whether there was any such name.
+bool append_names(TextBuilder& text, std::span<const char* const> names, bool by_prefix,
+                  bool& kind_found) {
+  std::vector<std::string_view> sorted;
+  for (const char* name : names) {
+    if (is_removable_name(name) && matched_by_prefix(name) == by_prefix) sorted.emplace_back(name);
+  }
+  std::sort(sorted.begin(), sorted.end());
+  sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
+  kind_found = !sorted.empty();
+  return sorted.empty() || append_name_tree(text, sorted, 0);
+}
 
 }  // namespace
+
+std::string_view removal_name(std::string_view line) {
+  if (line.substr(0, kDevicePrefix.size()) != kDevicePrefix) return {};
+  if (!starts_within_first_read(line, kIpMarker) &&
+      !starts_within_first_read(line, kNodenameMarker)) {
+    return {};
+  }
+  std::string_view rest = line.substr(kDevicePrefix.size());
+  const std::size_t start = rest.find_first_not_of(kWhiteSpace);
+  if (start == std::string_view::npos) return {};
+  rest = rest.substr(start);
+  if (rest.front() == ',') return rest.substr(0, 1);
+  const std::size_t end = rest.find_first_of(kNameEnd);
+  const std::size_t length = end == std::string_view::npos ? rest.size() : end;
+  return rest.substr(0, length < kRemovableNameMax ? length : kRemovableNameMax);
+}
 
 bool escape_remove_word(std::string_view name, char* dest, std::size_t size) {
   if (size == 0) return false;
   dest[0] = '\0';
-  // Names are single tokens: a word with white space names no device, and its blanks would
-  // let the pattern reach into the next fields of another device's line.
-  if (name.empty() || name.find_first_of(" \t\n\r\v\f") != std::string_view::npos) return false;
+  if (!is_removable_name(name)) return false;
   TextBuilder word(dest, size);
   for (char c : name) {
-    bool ok = true;
-    switch (c) {
-      case '\\': case '/': case '.': case '*': case '[': case ']': case '^': case '$':
-        ok = word.append("\\") && word.append(std::string_view(&c, 1));
-        break;
-      case '\'':
-        ok = word.append("'\\''");
-        break;
-      default:
-        ok = word.append(std::string_view(&c, 1));
-    }
-    if (!ok) {
+    if (!append_escaped(word, c)) {
       dest[0] = '\0';
       return false;
     }
@@ -68,30 +173,33 @@ bool escape_remove_word(std::string_view name, char* dest, std::size_t size) {
 
 bool format_remove_command(const char* scratch_path, std::span<const char* const> names,
                            const char* output_path, char* command, std::size_t size) {
-  char scratch_word[kRemoveCommandSize];
-  char output_word[kRemoveCommandSize];
+  char scratch_word[kPathWordSize];
+  char output_word[kPathWordSize];
   if (!shell_quote(scratch_path, scratch_word, sizeof scratch_word) ||
       !shell_quote(output_path, output_word, sizeof output_word)) {
     return false;
   }
   TextBuilder text(command, size);
-  if (!text.append("cat ") || !text.append(scratch_word) || !text.append(" | sed")) return false;
-  const std::string_view tail = " | uniq > ";
-  // The pipeline of one name alone: the fixed parts and this name's substitution.
-  const std::size_t one_name_fixed = text.length() + kSubstitutionStart.size() +
-                                     kSubstitutionEnd.size() + tail.size() +
-                                     std::strlen(output_word);
-  bool any = false;
-  for (const char* name : names) {
-    char word[kRemoveCommandSize];
-    if (!escape_remove_word(name, word, sizeof word)) continue;
-    if (one_name_fixed + std::strlen(word) >= kRemoveCommandSize) continue;
-    if (!text.append(kSubstitutionStart) || !text.append(word) || !text.append(kSubstitutionEnd)) {
-      return false;
-    }
-    any = true;
+  if (!text.append("cat ") || !text.append(scratch_word) || !text.append(kCommandStart)) {
+    return false;
   }
-  return any && text.append(tail) && text.append(output_word);
+  // Names that end at white space, a comma or the line's end; then names matched by prefix,
+  // whatever follows them.
+  const std::size_t group_at = text.length();
+  bool any_whole = false;
+  if (!text.append("(") || !append_names(text, names, false, any_whole) ||
+      !text.append(")([[:space:],]|$)")) {
+    return false;
+  }
+  if (!any_whole) text.truncate(group_at);
+  bool any_prefix = false;
+  const std::size_t prefix_at = text.length();
+  if ((any_whole && !text.append("|")) || !append_names(text, names, true, any_prefix)) {
+    return false;
+  }
+  if (!any_prefix) text.truncate(prefix_at);
+  if (!any_whole && !any_prefix) return false;
+  return text.append(kCommandEnd) && text.append(output_word);
 }
 
 bool format_remove_command(const char* scratch_path, const char* name, const char* output_path,

@@ -149,6 +149,44 @@ expect_shell_word() {
     fi
 }
 
+# expect_completed_line LINE LITERAL: LINE ends inside an open quote (', " or $'); readline
+# replaces only the text after that quote with the single completion and closes the quote,
+# and the last word of the line so made reads back as LITERAL.
+expect_completed_line() {
+    checks=$((checks + 1))
+    complete_line "$1"
+    if ((${#COMPREPLY[@]} != 1)); then
+        fail "[$1]: expected one completion, got (${COMPREPLY[*]-})"
+        return
+    fi
+    # Where readline starts the word: after a quote it finds open, scanning as it does (a
+    # backslash outside single quotes keeps the next character).
+    local line=$1 quote='' start=-1 i ch
+    for ((i = 0; i < ${#line}; i++)); do
+        ch=${line:i:1}
+        if [[ $quote == "'" ]]; then
+            [[ $ch == "'" ]] && quote=
+        elif [[ $ch == "\\" ]]; then
+            i=$((i + 1))
+        elif [[ -n $quote ]]; then
+            [[ $ch == "$quote" ]] && quote=
+        elif [[ $ch == [\"\'] ]]; then
+            quote=$ch
+            start=$((i + 1))
+        fi
+    done
+    if [[ -z $quote ]]; then
+        fail "[$1]: the line does not end inside a quote"
+        return
+    fi
+    local completed=${line:0:start}${COMPREPLY[0]}$quote
+    local -a parsed=()
+    eval "parsed=($completed)"
+    if [[ ${parsed[${#parsed[@]} - 1]-} != "$2" ]]; then
+        fail "[$1]: completed to [$completed], whose last word reads back as [${parsed[${#parsed[@]} - 1]-}], not [$2]"
+    fi
+}
+
 all_options=(-a -r -q -d -p -s: -l: -h -D3 -LI -LO)
 
 # --- option words -------------------------------------------------------------------------------
@@ -254,12 +292,17 @@ printf '%s\n' \
     '0x2e5a:0x5,1,0,"G*?[x]",1,1,a,b,c' \
     $'0x2e5a:0x6,1,0,"caf\xc3\xa9",1,1,a,b,c' \
     $'0x2e5a:0x7,1,0,"caf\xe9-latin1",1,1,a,b,c' \
-    '0x2e5a:0x8,1,0,"$(touch${IFS}'"$sandbox"'/pwned);`x`\a'"'"'b",1,1,a,b,c' >"$catalogue"
+    '0x2e5a:0x8,1,0,"$(touch${IFS}'"$sandbox"'/pwned);`x`\a'"'"'b",1,1,a,b,c' \
+    '0x2e5a:0x9,1,0,"LX-it'"'"'s",1,1,a,b,c' \
+    $'0x2e5a:0xa,1,0,"LX-\xff\xfe",1,1,a,b,c' \
+    '0x2e5a:0xb,1,0,"LX-wow!$x",1,1,a,b,c' >"$catalogue"
 
 expect "lumoraconf -a name=office model=" LX-SECRET LX-500 LX-700Series 'Q\"uo\"te' \
     'G\*\?\[x\]' "$(printf %q $'caf\xc3\xa9')" "$(printf %q $'caf\xe9-latin1')" \
-    "$(printf %q '$(touch${IFS}'"$sandbox"'/pwned);`x`\a'"'"'b')"
-expect "lumoraconf -a model=LX" LX-SECRET LX-500 LX-700Series
+    "$(printf %q '$(touch${IFS}'"$sandbox"'/pwned);`x`\a'"'"'b')" "LX-it\\'s" \
+    "$(printf %q $'LX-\xff\xfe')" 'LX-wow\!\$x'
+expect "lumoraconf -a model=LX" LX-SECRET LX-500 LX-700Series "LX-it\\'s" \
+    "$(printf %q $'LX-\xff\xfe')" 'LX-wow\!\$x'
 expect "lumoraconf -a model=LX-S" LX-SECRET
 expect "lumoraconf -a name=x ip=1.2.3.4 model=LX-7" LX-700Series
 expect_nospace "lumoraconf -a model=LX-5" no
@@ -271,7 +314,25 @@ expect_shell_word "lumoraconf -a model=LX-S" LX-SECRET
 expect_shell_word "lumoraconf -a model=Q" 'Q"uo"te'
 expect_shell_word "lumoraconf -a model=G" 'G*?[x]'
 expect_shell_word "lumoraconf -a model=\\\$" '$(touch${IFS}'"$sandbox"'/pwned);`x`\a'"'"'b'
-expect_shell_word "lumoraconf -a model='\$(touch" '$(touch${IFS}'"$sandbox"'/pwned);`x`\a'"'"'b'
+# Inside an open quote the completion is written for inside that quote: readline replaces
+# only what follows the quote and closes it. No backslash may land inside "..." before a ',
+# where the shell would keep it.
+expect "lumoraconf -a model=\"LX-i" "LX-it's"
+expect_completed_line "lumoraconf -a model=\"LX-i" "model=LX-it's"
+expect "lumoraconf -a model='LX-i" "LX-it'\\''s"
+expect_completed_line "lumoraconf -a model='LX-i" "model=LX-it's"
+expect "lumoraconf -a model=\$'LX-i" "LX-it\\'s"
+expect_completed_line "lumoraconf -a model=\$'LX-i" "model=LX-it's"
+expect "lumoraconf -a model=\$'LX-\\377" 'LX-\377\376'
+expect_completed_line "lumoraconf -a model=\$'LX-\\377" $'model=LX-\xff\xfe'
+expect_completed_line $'lumoraconf -a model="LX-\xff' $'model=LX-\xff\xfe'
+expect_completed_line $'lumoraconf -a model=\'LX-\xff' $'model=LX-\xff\xfe'
+expect "lumoraconf -a model=\"LX-w" $'LX-wow"\'!\'"\\$x'
+expect_completed_line "lumoraconf -a model=\"LX-w" 'model=LX-wow!$x'
+expect_completed_line "lumoraconf -a model='LX-w" 'model=LX-wow!$x'
+expect_completed_line "lumoraconf -a model=\"\\\$(t" 'model=$(touch${IFS}'"$sandbox"'/pwned);`x`\a'"'"'b'
+expect_completed_line "lumoraconf -a model='\$(touch" 'model=$(touch${IFS}'"$sandbox"'/pwned);`x`\a'"'"'b'
+expect_completed_line "lumoraconf -a model=\$'\$(touch" 'model=$(touch${IFS}'"$sandbox"'/pwned);`x`\a'"'"'b'
 expect_shell_word "lumoraconf -a model=\"Q\\\"u" 'Q"uo"te'
 # Non-ASCII bytes, valid UTF-8 or not, come back whole in either locale.
 for locale in C C.UTF-8; do
@@ -281,7 +342,10 @@ done
 # With '=' no word break, the key stays in front of each completion.
 saved_breaks=$COMP_WORDBREAKS
 COMP_WORDBREAKS=${COMP_WORDBREAKS//=/}
-expect "lumoraconf -a name=office model=LX-" model=LX-SECRET model=LX-500 model=LX-700Series
+expect "lumoraconf -a name=office model=LX-" model=LX-SECRET model=LX-500 model=LX-700Series \
+    "model=LX-it\\'s" "model=$(printf %q $'LX-\xff\xfe')" 'model=LX-wow\!\$x'
+# An open quote is replaced from after it, so the key is not put in front there.
+expect "lumoraconf -a name=office model=\"LX-i" "LX-it's"
 expect_shell_word "lumoraconf -a model=G" 'model=G*?[x]'
 COMP_WORDBREAKS=$saved_breaks
 
@@ -300,7 +364,13 @@ expect_shell_word "lumoraconf -r sem" 'semi;colon'
 expect "lumoraconf -r $(printf %q '$(touch${IFS}'"$sandbox"'/pwned)') semi" 'semi\;colon'
 expect "lumoraconf -r $(printf %q '$(touch${IFS}'"$sandbox"'/pwned)') \\\$"
 expect_shell_word "lumoraconf -r it" "it's"
-expect_shell_word "lumoraconf -r \"it'" "it's"
+expect_completed_line "lumoraconf -r \"it'" "it's"
+expect_completed_line "lumoraconf -r 'it" "it's"
+expect_completed_line "lumoraconf -r \$'it" "it's"
+expect_completed_line "lumoraconf -r \"\\\$(" '$(touch${IFS}'"$sandbox"'/pwned)'
+expect_completed_line "lumoraconf -r \$'caf\\351" $'caf\xe9'
+expect "lumoraconf -r \$'caf\\351" 'caf\351'
+expect "lumoraconf -r \"caf" $'caf\xc3\xa9' $'caf\xe9'
 expect_shell_word "lumoraconf -r gl" 'glob*?[a]'
 expect_shell_word "lumoraconf -r back" 'back\slash'
 expect_shell_word "lumoraconf -r back\\\\s" 'back\slash'
@@ -313,6 +383,8 @@ cd "$sandbox" || exit 1
 touch "$config_dir/"'$(touch${IFS}pwned)`touch${IFS}pwned`.lumoraconf' "$config_dir/"$'caf\xe9 *.lumoraconf'
 expect_shell_word "lumoraconf -l:\\\$" '$(touch${IFS}pwned)`touch${IFS}pwned`'
 expect_shell_word $'lumoraconf -l:caf\xe9' $'caf\xe9 *'
+expect_completed_line $'lumoraconf -l:"caf\xe9' $'-l:caf\xe9 *'
+expect_completed_line "lumoraconf -l:'\$(t" '-l:$(touch${IFS}pwned)`touch${IFS}pwned`'
 
 # Nothing in a name, model or label was run along the way.
 checks=$((checks + 1))

@@ -187,6 +187,17 @@ TEST_F(QueryAnswersTest, NamesAreTheNonEmptyNamesInFileOrderEachOnce) {
   EXPECT_EQ(names(), "error: " + config_file_ + ": Is a directory");
 }
 
+TEST_F(QueryAnswersTest, NamesAreThoseTheRemoveCommandRemovesLinesBy) {
+  const std::string long_name(70, 'L');
+  dir_.write("lumsanenetdevice.cfg",
+             "DEVICE=scan1,\"LX-500\",Unknown,IP-ADDRESS=10.0.0.7\n"
+             "DEVICE=tab1\t, \"M\" , Unknown , NODENAME=n \n"
+             "DEVICE=" + long_name + " , \"M\" , Unknown , IP-ADDRESS=1.2.3.4 \n"
+             "DEVICE=" + long_name + "x , \"M\" , Unknown , IP-ADDRESS=1.2.3.5 \n"
+             "DEVICE=far , " + std::string(260, 'x') + " , IP-ADDRESS=1.2.3.6 \n");
+  EXPECT_EQ(names(), "scan1\ntab1\n" + long_name.substr(0, 63) + "\n");
+}
+
 // --- labels -------------------------------------------------------------------------------------
 
 TEST_F(QueryAnswersTest, LabelsAreTheSavedCopiesSorted) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "common/paths.h"
 #include "netconfig/test_scrambler.h"
 #include "sandbox/sandbox.h"
 #include "support/command_output.h"
@@ -99,6 +100,34 @@ TEST_F(QueryTest, DevicesRoundTripEveryByteThroughPython) {
   for (std::size_t i = 0; i + 1 < names.size(); ++i) expected += names[i] + "|\"M\xff\"\n";
   expected += names.back() + "|\"M\"\n";
   EXPECT_EQ(decoded, expected) << out;
+}
+
+// Every name "names" lists, given to "lumoraconf -r", removes its device: afterwards no name is
+// left, and only the lines of no device stand.
+TEST_F(QueryTest, NamesAreTheNamesRemoveRemovesBy) {
+  const std::string others = "# DEVICE=note , \"M\" , Unknown , IP-ADDRESS=10.0.0.1 \n"
+                             "DEVICE=noaddr , \"M\" , Unknown \n"
+                             "log=/tmp/\xff.log , 1 , w\n";
+  sandbox_->write_file(kConfigFile,
+                       "DEVICE=scan1,\"LX-500\",Unknown,IP-ADDRESS=10.0.0.7\n" + others +
+                           "DEVICE=tab1\t, \"M\" , Unknown , NODENAME=host \n"
+                           "DEVICE=caf\xe9 , \"\xff\" , Unknown , IP-ADDRESS=10.0.0.9 \n"
+                           "DEVICE=" + std::string(70, 'L') + " , \"M\" , Unknown , IP-ADDRESS=1.1.1.2 \n"
+                           "DEVICE=a.b , \"M\" , Unknown , IP-ADDRESS=1.1.1.3 \n"
+                           "DEVICE=axb , \"M\" , Unknown , IP-ADDRESS=1.1.1.4 \n");
+  const std::string names = answer({"names"});
+  EXPECT_EQ(names, "scan1\ntab1\ncaf\xe9\n" + std::string(63, 'L') + "\na.b\naxb\n");
+  std::vector<std::string> args = {"-r"};
+  for (std::size_t at = 0; at < names.size();) {
+    const std::size_t end = names.find('\n', at);
+    args.push_back(names.substr(at, end - at));
+    at = end + 1;
+  }
+  args.pop_back();  // axb stays: a.b is no pattern
+  EXPECT_EQ(run(args).out, "");
+  EXPECT_EQ(answer({"names"}), "axb\n");
+  EXPECT_EQ(sandbox_->read_file(kConfigFile),
+            "\n" + others + "\nDEVICE=axb , \"M\" , Unknown , IP-ADDRESS=1.1.1.4 \n");
 }
 
 TEST_F(QueryTest, LabelsAndLogFollowTheCommands) {

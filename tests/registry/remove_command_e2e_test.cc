@@ -70,23 +70,25 @@ TEST_F(RemoveTest, HostileWordsRemoveExactlyTheNamedDevice) {
 TEST_F(RemoveTest, WordsThatCannotBeNamesChangeNothing) {
   const std::string original = device("a") + device("b");
   write_config(original);
-  run({"-r", "a\nb", std::string(600, 'x'), "", "a , \"M\"", "a\t", "b "});
+  run({"-r", "a\nb", std::string(600, 'x'), std::string(64, 'a'), "", "a , \"M\"", "a\t", "b ",
+       "a,", ",a"});
   EXPECT_EQ(config(), original);
 }
 
 // Names that are each removable but together exceed one shell command (128 KiB) are refused
-// as a whole: the file stays, and the caller is told so.
+// as a whole: the file stays, and the caller is told so. Names that share their first bytes
+// share them in the command too, so these differ from their start.
 TEST_F(RemoveTest, NamesBeyondOneCommandChangeNothingAndSaySo) {
   const std::string original = device("a") + device("b");
   write_config(original);
   std::vector<std::string> args = {"-r", "a"};
-  for (int i = 0; i < 500; ++i) args.push_back(std::to_string(i) + std::string(300, 'n'));
+  for (int i = 0; i < 2500; ++i) args.push_back(std::to_string(i) + std::string(58, 'n'));
   const RunResult result = run(args);
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.out, "Cannot write /etc/opt/kelvane/scanner/lumora//lumsanenetdevice.cfg\n");
   EXPECT_EQ(config(), original);
   // The same names less a few fit, and then every one of them goes.
-  args.resize(2 + 200);
+  args.resize(2 + 1500);
   EXPECT_EQ(run(args).out, "");
   EXPECT_EQ(config(), "\n" + device("b"));
 }
@@ -103,7 +105,7 @@ TEST_F(RemoveTest, LinesThatOnlyHoldTheNameFurtherOnStayWhole) {
   EXPECT_EQ(config(), "\nDEVICE=victim , \"LX-500\" , Unknown , NODENAME=DEVICE=dev001 \n" + comment);
 }
 
-// One sed with a substitution per name and one uniq: the file is replaced once, so a run
+// One sed with one expression for all names and one uniq: the file is replaced once, so a run
 // removes all of the names or, when the pipeline fails, none.
 TEST_F(RemoveTest, AllNamesGoInOneRewrite) {
   const std::string original = device("a") + device("b") + device("c") + device("d");
@@ -114,8 +116,10 @@ TEST_F(RemoveTest, AllNamesGoInOneRewrite) {
   EXPECT_EQ(result.out, "");
   EXPECT_EQ(config(), "\n" + device("b") + "\n" + device("d"));
   EXPECT_EQ(sandbox_->calls("sed"),
-            std::vector<std::string>{"sed [-e] [s/^DEVICE=a .*$//] [-e] [s/^DEVICE=c .*$//] "
-                                     "[-e] [s/^DEVICE=x .*$//]"});
+            std::vector<std::string>{
+                "sed [-E] [-e] [/^((.{16}){0,15}.{0,15}|.{256}.{0,9})IP-ADDRESS=|"
+                "^((.{16}){0,15}.{0,15}|.{256}.{0,11})NODENAME=/"
+                "s/^DEVICE=[[:space:]]*(((a|c|x))([[:space:],]|$)).*$//]"});
   EXPECT_EQ(sandbox_->calls("uniq"), std::vector<std::string>{"uniq"});
 
   write_config(original);
@@ -123,6 +127,26 @@ TEST_F(RemoveTest, AllNamesGoInOneRewrite) {
   result = run({"-r", "a", "c"});
   EXPECT_EQ(result.out, "Cannot write /etc/opt/kelvane/scanner/lumora//lumsanenetdevice.cfg\n");
   EXPECT_EQ(config(), original);
+}
+
+// The backend reads a name after "DEVICE=" and any blanks up to white space or a comma, and
+// keeps 63 bytes of it: lines written by hand are removed by the name it reads, and by no
+// other.
+TEST_F(RemoveTest, HandWrittenLinesGoByTheNameTheBackendReads) {
+  const std::string long_name(70, 'L');
+  const std::string kept = "DEVICE=scan10,\"LX-500\",Unknown,IP-ADDRESS=10.0.0.8\n"
+                           "DEVICE=tab1 , \"M\" , Unknown \n"
+                           "DEVICE=" + long_name.substr(0, 62) + " , \"M\" , Unknown , IP-ADDRESS=1.1.1.1 \n";
+  write_config("DEVICE=scan1,\"LX-500\",Unknown,IP-ADDRESS=10.0.0.7\n" + kept +
+               "DEVICE=tab1\t, \"M\" , Unknown , NODENAME=host \n"
+               "DEVICE=  spaced\t, \"M\" , Unknown , NODENAME=host \n"
+               "DEVICE=caf\xe9 , \"\xff\" , Unknown , IP-ADDRESS=10.0.0.9 \n"
+               "DEVICE=" + long_name + " , \"M\" , Unknown , IP-ADDRESS=1.1.1.2 \n");
+  const RunResult result =
+      run({"-r", "scan1", "tab1", "spaced", "caf\xe9", long_name.substr(0, 63)});
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(config(), "\n" + kept + "\n");
 }
 
 TEST_F(RemoveTest, AMissingConfigurationFileIsLeftEmpty) {
