@@ -32,8 +32,6 @@ constexpr std::size_t kMinModelSize = 33;
 // The value is read one byte in, so that the opening quote goes in front of it, and two
 // bytes short, so that the closing quote and the terminator always fit behind it.
 constexpr std::size_t kModelQuoteRoom = 2;
-// The new line: the five fields of 63 characters at most and the fixed words around them.
-constexpr std::size_t kDeviceLineSize = 512;
 
 // Both forms end in a blank before the line feed; the backend's reader expects it.
 bool format_device_line(char* line, std::size_t size, const char* name, const char* model,
@@ -49,7 +47,8 @@ bool format_device_line(char* line, std::size_t size, const char* name, const ch
 std::int32_t gather_device_settings(int argc, char* const* argv, char* name, std::size_t name_size,
                                     char* model, std::size_t model_size, char* ip,
                                     std::size_t ip_size, char* nodename, std::size_t nodename_size,
-                                    char* id, std::size_t id_size) {
+                                    char* id, std::size_t id_size,
+                                    RegisteredName registered) {
   if (id_size < kMinIdSize || nodename_size < kMinNodenameSize || model_size < kMinModelSize ||
       name_size < 1 || ip_size < 1) {
     return -1;
@@ -76,7 +75,8 @@ std::int32_t gather_device_settings(int argc, char* const* argv, char* name, std
       return -1;
     }
     char probe[kDuplicateProbeSize];
-    if (find_net_device_field(name, kDeviceName, probe, sizeof probe) != nullptr) {
+    if (registered == RegisteredName::kRefused &&
+        find_net_device_field(name, kDeviceName, probe, sizeof probe) != nullptr) {
       std::printf("\"%s\" is already registered.\n", name);
       return -1;
     }
@@ -106,22 +106,16 @@ std::int32_t gather_device_settings(int argc, char* const* argv, char* name, std
   return 0;
 }
 
-std::int32_t add_net_device(int argc, char* const* argv) {
-  ScratchFile scratch;
-  if (!make_scratch_file(scratch)) return -1;
-  // Held from the duplicate test's read of the file until the new file is in place, so that
-  // concurrent adds all land and a name is never registered twice.
-  DirectoryLock lock;
-  const bool locked = lock_for_writing(lock, kConfigDir);
-
+DevicePlan plan_device_line(int argc, char* const* argv, RegisteredName registered, char* line,
+                            std::size_t line_size) {
   char name[kNameSize];
   char model[kModelSize];
   char ip[kIpSize];
   char nodename[kNodenameSize];
   char id[kIdSize];
   if (gather_device_settings(argc, argv, name, sizeof name, model, sizeof model, ip, sizeof ip,
-                             nodename, sizeof nodename, id, sizeof id) != 0) {
-    return 1;
+                             nodename, sizeof nodename, id, sizeof id, registered) != 0) {
+    return DevicePlan::kRefused;
   }
   // A name taken over from the model gets the model's clean-up too: a line feed in it would
   // split the new line in two. A name given as name= has no white space to remove.
@@ -132,15 +126,30 @@ std::int32_t add_net_device(int argc, char* const* argv) {
   remove_whitespace(id);
   if (ip[0] != '\0' && !is_valid_ipv4(ip)) {
     std::printf("Invalid IP address (%s)\n", ip);
-    return 1;
+    return DevicePlan::kRefused;
   }
+  if (!format_device_line(line, line_size, name, model, id, ip, nodename)) {
+    return DevicePlan::kNoRoom;
+  }
+  return DevicePlan::kPlanned;
+}
+
+std::int32_t add_net_device(int argc, char* const* argv) {
+  ScratchFile scratch;
+  if (!make_scratch_file(scratch)) return -1;
+  // Held from the duplicate test's read of the file until the new file is in place, so that
+  // concurrent adds all land and a name is never registered twice.
+  DirectoryLock lock;
+  const bool locked = lock_for_writing(lock, kConfigDir);
+
+  char line[kDeviceLineSize];
+  const DevicePlan plan = plan_device_line(argc, argv, RegisteredName::kRefused, line, sizeof line);
+  if (plan == DevicePlan::kRefused) return 1;
   if (!locked) {
     report_cannot_write(kConfigFile);
     return 1;
   }
-  char line[kDeviceLineSize];
-  if (!format_device_line(line, sizeof line, name, model, id, ip, nodename) ||
-      !append_to_scratch(scratch, line)) {
+  if (plan == DevicePlan::kNoRoom || !append_to_scratch(scratch, line)) {
     report_cannot_write(scratch.path());
     return -1;
   }
