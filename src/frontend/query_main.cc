@@ -43,9 +43,7 @@ constexpr char kUsage[] =
 // What the command line asked for, options and operands apart.
 struct Request {
   std::string_view command;
-  char terminator = '\n';
-  bool prefixed = false;
-  std::string_view prefix;
+  lumora::ListForm form;
   bool replace = false;
   std::vector<char*> operands;
 };
@@ -87,31 +85,15 @@ int cannot_read(const std::string& error) {
   return kExitInputError;
 }
 
-// Keeps the entries of a list answer (each ended by terminator) that begin with the
-// requested prefix. The completion asks this way on every Tab: the companion filters in
-// one pass what the shell would otherwise compare word by word.
-std::string prefixed_entries(const Request& request, const std::string& answer) {
-  if (!request.prefixed) return answer;
-  std::string kept;
-  std::string_view rest = answer;
-  while (!rest.empty()) {
-    const std::size_t end = rest.find(request.terminator);
-    const std::size_t length = end == std::string_view::npos ? rest.size() : end + 1;
-    const std::string_view entry = rest.substr(0, length);
-    if (entry.substr(0, request.prefix.size()) == request.prefix) kept.append(entry);
-    rest.remove_prefix(length);
-  }
-  return kept;
-}
-
-using ListAnswer = bool (*)(const lumora::QuerySources&, char, std::string&, std::string&);
+using ListAnswer = bool (*)(const lumora::QuerySources&, const lumora::ListForm&, std::string&,
+                            std::string&);
 
 int answer_list(const Request& request, ListAnswer list) {
   const lumora::QuerySources sources;
   std::string answer;
   std::string error;
-  if (!list(sources, request.terminator, answer, error)) return cannot_read(error);
-  return write_answer(prefixed_entries(request, answer));
+  if (!list(sources, request.form, answer, error)) return cannot_read(error);
+  return write_answer(answer);
 }
 
 int models_command(const Request& request) { return answer_list(request, lumora::query_models); }
@@ -203,15 +185,14 @@ int main(int argc, char** argv) {
       std::printf("lumoraconf-query %s\n", lumora::kVersion);
       return write_answer({});
     } else if (word == "-z") {
-      request.terminator = '\0';
+      request.form.terminator = '\0';
       given |= kTerminatorOption;
     } else if (word == "--replace") {
       request.replace = true;
       given |= kReplaceOption;
     } else if (word == "--prefix") {
       if (++i == argc) return usage_error("--prefix needs a text");
-      request.prefixed = true;
-      request.prefix = argv[i];
+      request.form.prefix = argv[i];
       given |= kPrefixOption;
     } else {
       return usage_error("unknown option: " + std::string(word));

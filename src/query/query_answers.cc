@@ -73,7 +73,7 @@ std::string_view label_of(std::string_view entry_name) {
 
 }  // namespace
 
-bool query_models(const QuerySources& sources, char terminator, std::string& out,
+bool query_models(const QuerySources& sources, const ListForm& form, std::string& out,
                   std::string& error) {
   if (!catalogue_readable(sources.models_dir, sources.default_catalogue, error)) return false;
   const LoadedCatalogue catalogue;
@@ -84,9 +84,9 @@ bool query_models(const QuerySources& sources, char terminator, std::string& out
     const std::string_view name(model->name, bounded_length(model->name, kAdvModelNameSize));
     if (name.size() < 3 || name.front() != '"' || name.back() != '"') continue;
     const std::string_view inner = name.substr(1, name.size() - 2);
-    if (!seen.insert(inner).second) continue;
+    if (!inner.starts_with(form.prefix) || !seen.insert(inner).second) continue;
     out.append(inner);
-    out += terminator;
+    out += form.terminator;
   }
   return true;
 }
@@ -106,21 +106,21 @@ bool query_devices(const QuerySources& sources, std::string& out, std::string& e
   return true;
 }
 
-bool query_names(const QuerySources& sources, char terminator, std::string& out,
+bool query_names(const QuerySources& sources, const ListForm& form, std::string& out,
                  std::string& error) {
   const LoadedDevices devices;
   if (!load_devices(sources.config_file, error)) return false;
   std::unordered_set<std::string_view> seen;
   for (const DeviceEntry* entry = first_net_device(); entry != nullptr; entry = entry->next) {
     const std::string_view name = field_text(entry->name);
-    if (name.empty() || !seen.insert(name).second) continue;
+    if (name.empty() || !name.starts_with(form.prefix) || !seen.insert(name).second) continue;
     out.append(name);
-    out += terminator;
+    out += form.terminator;
   }
   return true;
 }
 
-bool query_labels(const QuerySources& sources, char terminator, std::string& out,
+bool query_labels(const QuerySources& sources, const ListForm& form, std::string& out,
                   std::string& error) {
   switch (probe_input(sources.config_dir, InputKind::kDirectory, error)) {
     case InputState::kMissing: return true;
@@ -137,8 +137,8 @@ bool query_labels(const QuerySources& sources, char terminator, std::string& out
   std::vector<std::string> labels;
   while (const dirent* entry = ::readdir(dir.get())) {
     const std::string_view label = label_of(entry->d_name);
-    if (label.empty()) continue;
-    if (terminator == '\n' && label.find('\n') != std::string_view::npos) continue;
+    if (label.empty() || !label.starts_with(form.prefix)) continue;
+    if (form.terminator == '\n' && label.find('\n') != std::string_view::npos) continue;
     // Loading a copy reads through a link, so a link to a regular file is a copy too.
     const std::string path = dir_path + entry->d_name;
     struct stat info {};
@@ -148,7 +148,7 @@ bool query_labels(const QuerySources& sources, char terminator, std::string& out
   std::sort(labels.begin(), labels.end());
   for (const std::string& label : labels) {
     out += label;
-    out += terminator;
+    out += form.terminator;
   }
   return true;
 }

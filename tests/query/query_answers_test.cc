@@ -40,7 +40,7 @@ class QueryAnswersTest : public ::testing::Test {
   }
   std::string models(char terminator = '\n') {
     return answer([&](std::string& out, std::string& error) {
-      return query_models(sources_, terminator, out, error);
+      return query_models(sources_, ListForm{terminator, {}}, out, error);
     });
   }
   std::string devices() {
@@ -48,12 +48,12 @@ class QueryAnswersTest : public ::testing::Test {
   }
   std::string names(char terminator = '\n') {
     return answer([&](std::string& out, std::string& error) {
-      return query_names(sources_, terminator, out, error);
+      return query_names(sources_, ListForm{terminator, {}}, out, error);
     });
   }
   std::string labels(char terminator = '\n') {
     return answer([&](std::string& out, std::string& error) {
-      return query_labels(sources_, terminator, out, error);
+      return query_labels(sources_, ListForm{terminator, {}}, out, error);
     });
   }
   std::string log() {
