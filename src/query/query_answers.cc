@@ -10,6 +10,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "catalogue/catalogue_file.h"
 #include "catalogue/model_list.h"
 #include "common/bounded_text.h"
 #include "common/unique_file.h"
@@ -71,20 +72,49 @@ std::string_view label_of(std::string_view entry_name) {
   return entry_name.substr(0, entry_name.size() - suffix.size());
 }
 
+// The model-name prefix of the listing being loaded: the catalogue reader calls a plain
+// function for each line, so the one it calls finds the prefix here. Set only while a
+// listing loads.
+std::string_view g_listed_prefix;
+
+// The unquoted model name of a catalogue name, or an empty view when "-a model=NAME" could
+// not find it (not enclosed in double quotes).
+std::string_view findable_name(const AdvModel& model) {
+  const std::string_view name(model.name, bounded_length(model.name, kAdvModelNameSize));
+  if (name.size() < 3 || name.front() != '"' || name.back() != '"') return {};
+  return name.substr(1, name.size() - 2);
+}
+
+// Keeps the line's model only when its name begins with the prefix. A catalogue of ten
+// thousand models costs most in the records it allocates; the others never get one.
+int parse_prefixed_model(char* line) {
+  char copy[kCatalogueLineSize];
+  if (!copy_bounded(copy, sizeof copy, line)) return parse_adv_model(line);
+  AdvModel probe{};
+  fill_adv_model(copy, probe);
+  const std::string_view name = findable_name(probe);
+  if (name.empty() || !name.starts_with(g_listed_prefix)) return 0;
+  return parse_adv_model(line);
+}
+
 }  // namespace
 
 bool query_models(const QuerySources& sources, const ListForm& form, std::string& out,
                   std::string& error) {
   if (!catalogue_readable(sources.models_dir, sources.default_catalogue, error)) return false;
   const LoadedCatalogue catalogue;
-  load_adv_models_from(sources.models_dir, sources.default_catalogue);
+  if (form.prefix.empty()) {
+    load_adv_models_from(sources.models_dir, sources.default_catalogue);
+  } else {
+    g_listed_prefix = form.prefix;
+    load_adv_models_from(sources.models_dir, sources.default_catalogue, parse_prefixed_model);
+    g_listed_prefix = {};
+  }
   // The names stay in the list until the answer is written, so the set holds views of them.
   std::unordered_set<std::string_view> seen;
   for (const AdvModel* model = root_adv_model; model != nullptr; model = model->next) {
-    const std::string_view name(model->name, bounded_length(model->name, kAdvModelNameSize));
-    if (name.size() < 3 || name.front() != '"' || name.back() != '"') continue;
-    const std::string_view inner = name.substr(1, name.size() - 2);
-    if (!inner.starts_with(form.prefix) || !seen.insert(inner).second) continue;
+    const std::string_view inner = findable_name(*model);
+    if (inner.empty() || !inner.starts_with(form.prefix) || !seen.insert(inner).second) continue;
     out.append(inner);
     out += form.terminator;
   }
