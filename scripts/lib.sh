@@ -3,10 +3,13 @@
 # `set -euo pipefail`.
 
 # The Debian packages the whole test suite needs (the man page tests want groff and mandoc,
-# the collection's test ansible-core); each script adds its own.
+# the collection's tests ansible-core, and its sanity tests the Python modules that
+# ansible-test would otherwise download: voluptuous, yamllint, pylint, pycodestyle); each
+# script adds its own.
 # shellcheck disable=SC2034  # used by the scripts that source this file
 lumora_test_packages=(cmake ninja-build g++ libgtest-dev libgmock-dev sane-utils iputils-ping
-                      bash-completion mount strace groff-base mandoc ansible-core)
+                      bash-completion mount strace groff-base mandoc ansible-core python3-venv
+                      python3-voluptuous yamllint pylint pycodestyle)
 
 # Installs the packages given, with the package lists refreshed first.
 lumora_apt_install() {
