@@ -118,6 +118,11 @@ printf '%s\n' \
     '0x2e5a:0x700,1,0,"LX-700",1,1,a,b,c' >"$config_dir//Lumsane.ini"
 
 example=$source_dir/contrib/ansible/examples/site.yml
+# The README's play is this one (less the line that says how to run it).
+readme_play=$(awk '$0 == "<!-- fresh-machine: ansible-play -->" { s = 1; next }
+    s == 1 && /^```/ { s = 2; next } s == 2 && /^```/ { exit } s == 2 { print }' "$source_dir/README.md")
+checks=$((checks + 1))
+[[ $readme_play == "$(grep -v '^# Run with' "$example")" ]] || fail "the README's play is not examples/site.yml"
 play example-first 3 "$example"
 expect_config $'log=/tmp/lum_sane.log , 1 , w\nDEVICE=lab , "LX-700" , 0x2e5a:0x700 , NODENAME=LQX_12345 \nDEVICE=office , "LX-500" , 0x2e5a:0x500 , IP-ADDRESS=192.168.1.20 '
 play example-again 0 "$example"
@@ -134,7 +139,8 @@ for line in '-DEVICE=office , "LX-500" , 0x2e5a:0x500 , IP-ADDRESS=192.168.1.21 
     checks=$((checks + 1))
     grep -qxF -- "$line" "$sandbox/example-check.log" || fail "check mode with --diff does not show [$line]"
 done
-sed -n '/^TASK \[Office/,/^TASK \[Lab/p' "$sandbox/example-check.log" | sed '$d' >"$sandbox/example-check.out"
+echo "ansible_test: check mode with the diff shows:"
+sed -n '/^TASK \[Office/,/^TASK \[Lab/p' "$sandbox/example-check.log" | sed '$d'
 play example-back 1 "$example" --diff
 grep -qxF 'DEVICE=office , "LX-500" , 0x2e5a:0x500 , IP-ADDRESS=192.168.1.20 ' "$config_file" ||
     fail "the real run did not write the line check mode showed"

@@ -70,5 +70,21 @@ for test in "${tests[@]}"; do
         echo "sanity_test: $test passed"
     fi
 done
+# The tarball ansible-galaxy builds carries the licence that galaxy.yml names.
+checks_failed=0
+if ! cmp -s "$source_dir/contrib/ansible/LICENSE" "$source_dir/LICENSE"; then
+    echo "sanity_test: contrib/ansible/LICENSE is not the project's LICENSE"
+    checks_failed=1
+elif ! ansible-galaxy collection build --output-path "$scratch/built" . >"$scratch/build.log" 2>&1; then
+    echo "sanity_test: ansible-galaxy collection build failed"
+    cat "$scratch/build.log"
+    checks_failed=1
+elif ! tar -xzOf "$scratch"/built/lumoraconf-scanners-*.tar.gz LICENSE | cmp -s - "$source_dir/LICENSE"; then
+    echo "sanity_test: the built collection has no LICENSE, or another one"
+    checks_failed=1
+else
+    echo "sanity_test: ansible-galaxy collection build: $(basename "$scratch"/built/*.tar.gz) carries LICENSE"
+fi
+((checks_failed == 0)) || failed+=(galaxy-build)
 echo "sanity_test: ${#tests[@]} sanity tests, ${#failed[@]} failed${failed[*]:+: ${failed[*]}}"
 ((${#failed[@]} == 0))
