@@ -71,8 +71,9 @@ int usage_error(const std::string& what) {
 }
 
 // Writes the whole answer; a reader that went away or a full disk is an error of this run.
+// An empty view may hold no pointer at all, which fwrite must not be given.
 int write_answer(std::string_view answer) {
-  if (std::fwrite(answer.data(), 1, answer.size(), stdout) != answer.size() ||
+  if ((!answer.empty() && std::fwrite(answer.data(), 1, answer.size(), stdout) != answer.size()) ||
       std::fflush(stdout) != 0) {
     std::fprintf(stderr, "lumoraconf-query: write error: %s\n", std::strerror(errno));
     return kExitInputError;
