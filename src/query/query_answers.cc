@@ -77,6 +77,9 @@ std::string_view label_of(std::string_view entry_name) {
 // listing loads.
 std::string_view g_listed_prefix;
 
+// A model line's fields before the name: the ID and the two TYPE numbers.
+constexpr int kFieldsBeforeName = 3;
+
 // The unquoted model name of a catalogue name, or an empty view when "-a model=NAME" could
 // not find it (not enclosed in double quotes).
 std::string_view findable_name(const AdvModel& model) {
@@ -86,12 +89,16 @@ std::string_view findable_name(const AdvModel& model) {
 }
 
 // Keeps the line's model only when its name begins with the prefix. A catalogue of ten
-// thousand models costs most in the records it allocates; the others never get one.
+// thousand models costs most in the records it allocates; the others never get one. The name
+// is read from a copy as parse_adv_model reads it: blanks removed, the fourth comma field.
 int parse_prefixed_model(char* line) {
   char copy[kCatalogueLineSize];
   if (!copy_bounded(copy, sizeof copy, line)) return parse_adv_model(line);
+  remove_whitespace(copy);
+  char* rest = copy;
+  for (int field = 0; field < kFieldsBeforeName; ++field) rest = next_field(rest, nullptr, 0);
   AdvModel probe{};
-  fill_adv_model(copy, probe);
+  next_field(rest, probe.name);
   const std::string_view name = findable_name(probe);
   if (name.empty() || !name.starts_with(g_listed_prefix)) return 0;
   return parse_adv_model(line);
