@@ -7,23 +7,28 @@
 set(LUMORA_CONFIG_DIR /etc/opt/kelvane/scanner/lumora)
 
 # The man page and the changelog, gzipped as Debian wants them when gzip is there, else as
-# they stand. lumora_install_gzipped(SOURCE DESTINATION NAME) installs SOURCE as NAME(.gz).
+# they stand. lumora_install_gzipped(SOURCE DESTINATION NAME [COMPONENT]) installs SOURCE as
+# NAME(.gz), in the tool's package unless another COMPONENT is named.
 find_program(LUMORA_GZIP gzip)
 function(lumora_install_gzipped source destination name)
+  set(component ${CMAKE_INSTALL_DEFAULT_COMPONENT_NAME})
+  if(ARGC GREATER 3)
+    set(component ${ARGV3})
+  endif()
   if(NOT LUMORA_GZIP)
-    install(FILES ${source} DESTINATION ${destination} RENAME ${name})
+    install(FILES ${source} DESTINATION ${destination} RENAME ${name} COMPONENT ${component})
     return()
   endif()
-  set(gzipped ${CMAKE_BINARY_DIR}/gzipped/${name}.gz)
+  set(gzipped ${CMAKE_BINARY_DIR}/gzipped/${component}/${name}.gz)
   add_custom_command(
     OUTPUT ${gzipped}
-    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/gzipped
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/gzipped/${component}
     COMMAND sh -c "\"$0\" -9nc \"$1\" > \"$2\"" ${LUMORA_GZIP} ${source} ${gzipped}
     DEPENDS ${source}
-    COMMENT "Compressing ${name}"
+    COMMENT "Compressing ${name} of ${component}"
     VERBATIM)
-  add_custom_target(lumoraconf_gzip_${name} ALL DEPENDS ${gzipped})
-  install(FILES ${gzipped} DESTINATION ${destination})
+  add_custom_target(lumoraconf_gzip_${component}_${name} ALL DEPENDS ${gzipped})
+  install(FILES ${gzipped} DESTINATION ${destination} COMPONENT ${component})
 endfunction()
 
 lumora_install_gzipped(${CMAKE_SOURCE_DIR}/doc/lumoraconf.8 ${CMAKE_INSTALL_MANDIR}/man8 lumoraconf.8)
@@ -69,21 +74,60 @@ install(CODE [[
   endforeach()
 ]])
 
-# --- Debian package ---------------------------------------------------------------------------
+# The Ansible collection, where Ansible looks for collections by default, with what
+# `ansible-galaxy collection build` puts in its tarball; its tests stay in the tree.
+set(LUMORA_COLLECTION_DIR
+    ${CMAKE_INSTALL_DATADIR}/ansible/collections/ansible_collections/lumoraconf/scanners)
+install(DIRECTORY ${CMAKE_SOURCE_DIR}/contrib/ansible/ DESTINATION ${LUMORA_COLLECTION_DIR}
+        COMPONENT ansible
+        PATTERN tests EXCLUDE
+        PATTERN .gitignore EXCLUDE
+        PATTERN __pycache__ EXCLUDE
+        PATTERN *.pyc EXCLUDE
+        PATTERN *.tar.gz EXCLUDE)
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/copyright
+        DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/lumoraconf-ansible COMPONENT ansible)
+lumora_install_gzipped(${CMAKE_SOURCE_DIR}/packaging/changelog
+                       ${CMAKE_INSTALL_DATAROOTDIR}/doc/lumoraconf-ansible changelog ansible)
+install(CODE "set(LUMORA_ANSIBLE_OVERRIDES \"${CMAKE_SOURCE_DIR}/packaging/lintian-overrides-ansible\")"
+        COMPONENT ansible)
+install(CODE [[
+  if(CMAKE_INSTALL_PREFIX STREQUAL "/usr")
+    file(INSTALL "${LUMORA_ANSIBLE_OVERRIDES}" DESTINATION "${CMAKE_INSTALL_PREFIX}/share/lintian/overrides"
+         RENAME lumoraconf-ansible)
+  endif()
+]] COMPONENT ansible)
+
+# --- Debian packages ---------------------------------------------------------------------------
+# One cpack run makes both: lumoraconf (the tool, the default component) and
+# lumoraconf-ansible (the collection, architecture all).
 set(LUMORA_PACKAGE_MAINTAINER "lumoraconf maintainers <maintainers@lumoraconf.invalid>"
     CACHE STRING "Maintainer field of the Debian package")
 
 set(CPACK_GENERATOR DEB)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_ALL lumoraconf ansible)
 set(CPACK_PACKAGE_NAME lumoraconf)
 set(CPACK_PACKAGE_VENDOR "lumoraconf")
 set(CPACK_PACKAGE_CONTACT "${LUMORA_PACKAGE_MAINTAINER}")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "register the network scanners of the lumora SANE backend")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "lumoraconf writes the DEVICE= lines of the lumora backend's device\n\
+# Each description starts with its package's summary line: CPack would put one summary,
+# CPACK_PACKAGE_DESCRIPTION_SUMMARY, in front of both.
+set(CPACK_DEBIAN_LUMORACONF_DESCRIPTION
+    "register the network scanners of the lumora SANE backend\n\
+lumoraconf writes the DEVICE= lines of the lumora backend's device\n\
 configuration file, looks models up in the backend's model catalogue,\n\
 removes devices, saves and loads labelled copies of the file, switches\n\
 the backend's log line and prints a diagnosis report.")
-set(CPACK_DEBIAN_PACKAGE_NAME lumoraconf)
+set(CPACK_DEBIAN_ANSIBLE_DESCRIPTION
+    "Ansible collection for the scanners of the lumora SANE backend\n\
+The collection lumoraconf.scanners registers and removes network scanners\n\
+and switches the backend's log line on many machines, through lumoraconf\n\
+and its read-only companion lumoraconf-query, with check and diff mode.")
+set(CPACK_DEBIAN_LUMORACONF_PACKAGE_NAME lumoraconf)
+set(CPACK_DEBIAN_ANSIBLE_PACKAGE_NAME lumoraconf-ansible)
+set(CPACK_DEBIAN_ANSIBLE_PACKAGE_ARCHITECTURE all)
+# The collection runs both programs on the managed machine; ansible-core loads it.
+set(CPACK_DEBIAN_ANSIBLE_PACKAGE_DEPENDS "lumoraconf (= ${PROJECT_VERSION}), ansible-core")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${LUMORA_PACKAGE_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION admin)
@@ -95,22 +139,22 @@ set(CPACK_STRIP_FILES ON)
 # ping serves -p and the diagnosis: iputils-ping is small and recommended. The SANE tools serve
 # the diagnosis alone and bring in the SANE library with its daemons (avahi, udev, dbus,
 # ipp-usb), so they are only suggested.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "iputils-ping")
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS "sane-utils")
+set(CPACK_DEBIAN_LUMORACONF_PACKAGE_RECOMMENDS "iputils-ping")
+set(CPACK_DEBIAN_LUMORACONF_PACKAGE_SUGGESTS "sane-utils")
 # The runtime libraries come from dpkg-shlibdeps (package dpkg-dev), which CPack runs only with
 # the `file` utility at hand; without them the package still depends on the C library, and on
 # the C++ one when it is not linked in.
 find_program(LUMORA_DPKG_SHLIBDEPS dpkg-shlibdeps)
 find_program(LUMORA_FILE file)
 if(LUMORA_DPKG_SHLIBDEPS AND LUMORA_FILE)
-  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_LUMORACONF_PACKAGE_SHLIBDEPS ON)
 else()
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6")
+  set(CPACK_DEBIAN_LUMORACONF_PACKAGE_DEPENDS "libc6")
   if(NOT LUMORA_STATIC_LIBSTDCXX OR LUMORA_SANITIZE)
-    string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", libstdc++6")
+    string(APPEND CPACK_DEBIAN_LUMORACONF_PACKAGE_DEPENDS ", libstdc++6")
   endif()
   message(STATUS "dpkg-shlibdeps or file not found: the package depends on unversioned "
-                 "${CPACK_DEBIAN_PACKAGE_DEPENDS}")
+                 "${CPACK_DEBIAN_LUMORACONF_PACKAGE_DEPENDS}")
 endif()
 
 include(CPack)

@@ -213,7 +213,9 @@ _lumoraconf()
                 local lead=model=
                 [[ $COMP_WORDBREAKS == *=* ]] && lead=
                 _lumoraconf_dequote "${cur#model=}"
-                _lumoraconf_add_matches "$REPLY" "$lead" "$REPLY_QUOTE" "" models
+                # The companion keeps the models that begin with the typed text: with a large
+                # catalogue, comparing every name in bash would cost more than the query.
+                _lumoraconf_add_matches "" "$lead" "$REPLY_QUOTE" "" models --prefix "$REPLY"
                 return
             fi
             [[ $cur == *=* ]] && return

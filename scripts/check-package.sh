@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Builds the Debian package in a configured build directory and checks it: the files it
-# carries (stripped binary, man page, bash completion, configuration directory, copyright,
-# changelog, lintian overrides), that they are the ones of this tree, and its control fields
-# (name, section, Depends, Recommends, Suggests).
+# Builds the Debian packages in a configured build directory and checks them. lumoraconf: the
+# files it carries (stripped binary, man page, bash completion, configuration directory,
+# copyright, changelog, lintian overrides), that they are the ones of this tree, and its
+# control fields (name, section, Depends, Recommends, Suggests). lumoraconf-ansible: the
+# collection's files where Ansible finds them, the same as the tree's, and nothing else;
+# architecture all; Depends on lumoraconf of the same version and on ansible-core.
 # Usage: scripts/check-package.sh BUILD_DIR
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -13,7 +15,7 @@ fail() {
   status=1
 }
 
-rm -f "$build"/lumoraconf_*.deb
+rm -f "$build"/lumoraconf_*.deb "$build"/lumoraconf-ansible_*.deb
 (cd "$build" && cpack -G DEB)
 debs=("$build"/lumoraconf_*.deb)
 if [[ ${#debs[@]} != 1 || ! -f ${debs[0]} ]]; then
@@ -158,5 +160,48 @@ done
 echo "check-package: Depends: $depends"
 echo "check-package: Recommends: $(field Recommends)"
 echo "check-package: Suggests: $(field Suggests)"
-((status == 0)) && echo "check-package: $deb is fine"
+
+# --- lumoraconf-ansible -----------------------------------------------------------------------
+ansible_debs=("$build"/lumoraconf-ansible_*_all.deb)
+if [[ ${#ansible_debs[@]} != 1 || ! -f ${ansible_debs[0]} ]]; then
+  fail "cpack made no single lumoraconf-ansible_*_all.deb in $build"
+else
+  ansible_deb=${ansible_debs[0]}
+  echo "check-package: checking $ansible_deb"
+  afield() { dpkg-deb -f "$ansible_deb" "$1"; }
+  [[ $(afield Package) == lumoraconf-ansible ]] || fail "Package is '$(afield Package)', expected lumoraconf-ansible"
+  [[ $(afield Architecture) == all ]] || fail "Architecture is '$(afield Architecture)', expected all"
+  [[ $(afield Section) == admin ]] || fail "Section is '$(afield Section)', expected admin"
+  [[ $(afield Version) == "$(field Version)" ]] ||
+    fail "lumoraconf-ansible has version '$(afield Version)', lumoraconf '$(field Version)'"
+  [[ $(afield Depends) == "lumoraconf (= $(field Version)), ansible-core" ]] ||
+    fail "lumoraconf-ansible Depends is '$(afield Depends)'"
+  [[ -z $(afield Recommends)$(afield Suggests) ]] || fail "lumoraconf-ansible recommends or suggests something"
+  collection=./usr/share/ansible/collections/ansible_collections/lumoraconf/scanners
+  # The collection's files as the tree has them, less its tests and what the build leaves.
+  mapfile -t expected < <(cd "$root/contrib/ansible" && git ls-files | grep -v -e '^tests/' -e '^\.gitignore$' |
+                          sed "s|^|$collection/|" | sort)
+  expected+=(./usr/share/doc/lumoraconf-ansible/copyright ./usr/share/doc/lumoraconf-ansible/changelog.gz
+             ./usr/share/lintian/overrides/lumoraconf-ansible)
+  mapfile -t files < <(dpkg-deb -c "$ansible_deb" | awk '$1 !~ /^d/ { print $NF }' | sort)
+  mapfile -t expected < <(printf '%s\n' "${expected[@]}" | sort)
+  [[ "${files[*]}" == "${expected[*]}" ]] ||
+    fail "lumoraconf-ansible holds [$(printf '%s ' "${files[@]}")], expected [$(printf '%s ' "${expected[@]}")]"
+  while read -r mode path; do
+    [[ $mode == -rw-r--r-- ]] || fail "$path in lumoraconf-ansible has mode $mode"
+  done < <(dpkg-deb -c "$ansible_deb" | awk '$1 !~ /^d/ { print $1, $NF }')
+  mkdir "$unpacked/ansible"
+  dpkg-deb -x "$ansible_deb" "$unpacked/ansible"
+  for path in "${files[@]}"; do
+    case $path in
+      "$collection"/*) cmp -s "$unpacked/ansible/$path" "$root/contrib/ansible/${path#"$collection"/}" ||
+                         fail "$path differs from contrib/ansible" ;;
+    esac
+  done
+  cmp -s "$unpacked/ansible/$collection/LICENSE" "$root/LICENSE" || fail "the collection's LICENSE is not the project's"
+  cmp -s "$unpacked/ansible/usr/share/lintian/overrides/lumoraconf-ansible" "$root/packaging/lintian-overrides-ansible" ||
+    fail "the packaged lintian overrides differ from packaging/lintian-overrides-ansible"
+fi
+
+((status == 0)) && echo "check-package: $deb and the collection's package are fine"
 exit "$status"

@@ -5,10 +5,12 @@
 #   root A: the Quick start command and the test command exactly as README.md has them (found
 #           by their `<!-- fresh-machine: NAME -->` markers), and last, on trixie, the
 #           hardening checks (Debian 12's are CI's own hardening stage);
-#   root B: the README's package section, line by line, and lintian on the package (no error,
-#           no warning);
+#   root B: the README's package section, line by line, and lintian on both packages (no
+#           error, no warning);
 #   root C: the package alone installed with apt (the count of packages it pulls in is
-#           printed), a registration with it, and apt purge.
+#           printed), a registration with it, and apt purge; then both packages installed with
+#           apt, and the README's example play run against the local host twice (3 changed,
+#           then 0), with the collection where the package put it.
 # The tree is a clone of this checkout's HEAD: only committed work is proven. Every stage runs
 # in its own mount and PID namespace, so /proc, /sys, /dev and the shared apt cache mounted into
 # a root vanish with it, and no process outlives it. Any failure fails the script; it prints
@@ -80,6 +82,7 @@ readme_block() {
 quick_start=$(readme_block quick-start)
 test_line=$(readme_block tests)
 package_section=$(readme_block package)
+example_play=$(readme_block ansible-play)
 
 # --- stages and their times --------------------------------------------------------------------
 work=$(mktemp -d -p /var/tmp "lumora-fresh-$suite.XXXXXX")
@@ -211,23 +214,26 @@ in_root "$work/b" /bin/sh -ec "
   DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends lintian >/dev/null
   lintian --version
   cd $project
-  lintian --fail-on error,warning --display-info build-deb/lumoraconf_*.deb
+  lintian --fail-on error,warning --display-info build-deb/lumoraconf_*.deb build-deb/lumoraconf-ansible_*.deb
   echo 'lintian: no error, no warning'
   # The overridden tags, for the record (lintian counts them as found when shown).
-  lintian --show-overrides --tags dir-or-file-in-etc-opt build-deb/lumoraconf_*.deb || true"
-debs=("$work/b$project"/build-deb/lumoraconf_*.deb)
-if [[ ${#debs[@]} != 1 || ! -f ${debs[0]} ]]; then
-  echo "fresh-machine: the package section left no single build-deb/lumoraconf_*.deb" >&2
-  exit 1
-fi
-cp "${debs[0]}" "$work/"
+  lintian --show-overrides --tags dir-or-file-in-etc-opt,unusual-interpreter \
+    build-deb/lumoraconf_*.deb build-deb/lumoraconf-ansible_*.deb || true"
+for name in lumoraconf lumoraconf-ansible; do
+  debs=("$work/b$project/build-deb/$name"_*.deb)
+  if [[ ${#debs[@]} != 1 || ! -f ${debs[0]} ]]; then
+    echo "fresh-machine: the package section left no single build-deb/${name}_*.deb" >&2
+    exit 1
+  fi
+  cp "${debs[0]}" "$work/"
+done
 end_stage
 
 # --- root C: the package alone -----------------------------------------------------------------
 begin_stage "root C: apt-get install ./lumoraconf_*.deb"
 rm -rf --one-file-system -- "${work:?}/b"
 cp -a "$work/pristine" "$work/c"
-cp "$work"/lumoraconf_*.deb "$work/c/root/"
+cp "$work"/lumoraconf_*.deb "$work"/lumoraconf-ansible_*.deb "$work/c/root/"
 in_root "$work/c" /bin/sh -ec "
   cd /root
   apt-get update
@@ -242,6 +248,25 @@ in_root "$work/c" /bin/sh -ec "
   find /etc/opt" | tee "$work/install.log"
 pulled=$(sed -n 's/^\([0-9]*\) upgraded, \([0-9]*\) newly installed.*/\2/p' "$work/install.log" | head -n 1)
 echo "fresh-machine $suite: apt-get install ./lumoraconf_*.deb on a fresh root installs $pulled packages (lumoraconf included)"
+end_stage
+
+begin_stage "root C: both packages and the README's play"
+printf '%s\n' "$example_play" >"$work/c/root/site.yml"
+# The models of the play, in the catalogue the backend's package would bring; the local host
+# as the group the play names, reached as root through su (a minimal root has no sudo).
+printf '%s\n' '[Support Model]' '0x2e5a:0x500,1,0,"LX-500",1,1,a,b,c' '0x2e5a:0x700,1,0,"LX-700",1,1,a,b,c' \
+  >"$work/c/root/Lumsane.ini"
+printf '[scanner_hosts]\nlocalhost ansible_connection=local ansible_become_method=su\n' >"$work/c/root/inventory"
+in_root "$work/c" /bin/sh -ec "
+  cd /root
+  apt-get install -y ./lumoraconf_*.deb ./lumoraconf-ansible_*.deb
+  cp Lumsane.ini /etc/opt/kelvane/scanner/lumora/
+  for run in first second; do
+    ansible-playbook -i inventory site.yml | tee play-\$run.log
+  done
+  grep -q 'localhost *: ok=3 *changed=3 .*failed=0' play-first.log
+  grep -q 'localhost *: ok=3 *changed=0 .*failed=0' play-second.log
+  cat /etc/opt/kelvane/scanner/lumora//lumsanenetdevice.cfg"
 end_stage
 
 # --- root A again: the hardening checks, the longest stage, last ------------------------------

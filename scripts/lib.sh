@@ -8,10 +8,13 @@
 # shellcheck disable=SC2034  # used by the scripts that source this file
 {
   # The build and the whole test suite (test-all.sh; hardening.sh too): the man page tests want
-  # groff and mandoc, the collection's test ansible-core; CPack wants dpkg-dev and file, so
-  # that dpkg-shlibdeps works out the package's dependencies.
+  # groff and mandoc, the collection's tests ansible-core, and its sanity tests the Python
+  # modules that ansible-test would otherwise download (voluptuous, yamllint, pylint,
+  # pycodestyle); CPack wants dpkg-dev and file, so that dpkg-shlibdeps works out the
+  # package's dependencies.
   lumora_test_packages=(cmake ninja-build g++ libgtest-dev libgmock-dev sane-utils iputils-ping
-                        bash-completion mount strace groff-base mandoc ansible-core dpkg-dev file)
+                        bash-completion mount strace groff-base mandoc ansible-core python3-venv
+                        python3-voluptuous yamllint pylint pycodestyle dpkg-dev file)
   # The benchmarks in bench/ (installed by test-all.sh, so the README's test line readies them).
   lumora_bench_packages=(libbenchmark-dev time)
   # hardening.sh: each release's default clang with its runtimes, clang-tidy and cppcheck.

@@ -89,31 +89,38 @@ void scan_ids(const char* id_text, AdvModel& model) {
 }  // namespace
 
 int parse_adv_model(char* line) {
-  remove_whitespace(line);
   auto* model = static_cast<AdvModel*>(std::calloc(1, sizeof(AdvModel)));
-  if (model == nullptr) return -1;
+  if (model == nullptr) {
+    remove_whitespace(line);
+    return -1;
+  }
   append_adv_model(model);
+  fill_adv_model(line, *model);
+  return 0;
+}
+
+void fill_adv_model(char* line, AdvModel& model) {
+  remove_whitespace(line);
   // A present but empty RE or WE must read back as -1, not as the 0 of the zero fill.
-  model->re = -1;
-  model->we = -1;
+  model.re = -1;
+  model.we = -1;
 
   char id_text[kModelIdTextSize];
   id_text[0] = '\0';  // an empty ID field leaves it so
   char* rest = next_field(line, id_text);
-  scan_ids(id_text, *model);
+  scan_ids(id_text, model);
 
-  rest = next_field(rest, model->type, kMissingNumber);
-  rest = next_field(rest, model->type2, kMissingNumber);
-  rest = next_field(rest, model->name);
-  rest = next_field(rest, model->re, kMissingNumber);
-  rest = next_field(rest, model->we, kMissingNumber);
-  for (auto& cm : model->cm) rest = next_field(rest, cm);
+  rest = next_field(rest, model.type, kMissingNumber);
+  rest = next_field(rest, model.type2, kMissingNumber);
+  rest = next_field(rest, model.name);
+  rest = next_field(rest, model.re, kMissingNumber);
+  rest = next_field(rest, model.we, kMissingNumber);
+  for (auto& cm : model.cm) rest = next_field(rest, cm);
 
   // Truncating division: the remainder keeps the sign of the number (-205 gives -2 and -5).
-  const std::int32_t first_type = model->type;
-  model->type_hundreds = first_type / 100;
-  model->type = first_type % 100;
-  return 0;
+  const std::int32_t first_type = model.type;
+  model.type_hundreds = first_type / 100;
+  model.type = first_type % 100;
 }
 
 namespace {
@@ -128,7 +135,7 @@ const AdvModel* find_adv_model(const char* name) {
   return nullptr;
 }
 
-void read_models_dir(const char* models_dir) {
+void read_models_dir(const char* models_dir, ModelLineHandler on_model_line) {
   if (models_dir == nullptr) return;
   UniqueDir dir(opendir(models_dir));
   if (!dir) return;
@@ -137,7 +144,7 @@ void read_models_dir(const char* models_dir) {
     char path[kCataloguePathSize];
     // A path that does not fit would name another file; such an entry is passed over.
     if (!format_bounded(path, sizeof path, "%s/%s", models_dir, entry->d_name)) continue;
-    read_adv_model_file(path);
+    for_each_model_line(path, on_model_line);
   }
 }
 
@@ -148,10 +155,15 @@ void read_adv_model_file(const char* path) { for_each_model_line(path, parse_adv
 int load_adv_models() { return load_adv_models_from(kModelsDir, kDefaultCatalogue); }
 
 int load_adv_models_from(const char* models_dir, const char* default_file) {
+  return load_adv_models_from(models_dir, default_file, parse_adv_model);
+}
+
+int load_adv_models_from(const char* models_dir, const char* default_file,
+                         ModelLineHandler on_model_line) {
   if (root_adv_model != nullptr) return -1;
-  read_models_dir(models_dir);
+  read_models_dir(models_dir, on_model_line);
   // The default file is read also when the models directory is missing.
-  read_adv_model_file(default_file);
+  for_each_model_line(default_file, on_model_line);
   return 0;
 }
 

@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "catalogue/catalogue_file.h"
+
 inline constexpr std::size_t kAdvModelNameSize = 128;
 inline constexpr std::size_t kAdvModelCmSize = 64;
 inline constexpr std::size_t kAdvModelCmCount = 3;
@@ -48,6 +50,9 @@ inline constexpr std::size_t kModelIdTextSize = 1024;
 // line is then dropped and the list is unchanged).
 int parse_adv_model(char* line);
 
+// What parse_adv_model does to a record, on a record of the caller's (zero-filled before).
+void fill_adv_model(char* line, AdvModel& model);
+
 // The fields of a model line: there is no quoting, every comma ends a field.
 
 // Takes the field at the start of rest: cuts the line at its first comma and scans the field
@@ -79,6 +84,11 @@ void read_adv_model_file(const char* path);
 
 // load_adv_models with the models directory and the default file given.
 int load_adv_models_from(const char* models_dir, const char* default_file);
+
+// The same files in the same order, each model line handed to on_model_line instead of
+// parse_adv_model: a reader that keeps only some models calls parse_adv_model for those.
+int load_adv_models_from(const char* models_dir, const char* default_file,
+                         ModelLineHandler on_model_line);
 
 // 1 when some record's name equals name exactly (quotes included), else 0. Never loads.
 int adv_model_exists(const char* name);

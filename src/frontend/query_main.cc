@@ -1,40 +1,79 @@
 // lumoraconf-query: answers, for other programs, what the scanner backend's files hold (the
-// catalogue's models, the registered devices, the saved labels, the log settings). It only
-// reads: it never writes a file or runs a command.
+// catalogue's models, the registered devices, the saved labels, the log settings) and what a
+// registration would write. It only reads: it never writes a file or runs a command.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "common/build_config.h"
+#include "common/paths.h"
 #include "query/query_answers.h"
+#include "query/query_input.h"
+#include "registry/add_device.h"
 
 namespace {
 
 constexpr int kExitInputError = 1;
 constexpr int kExitUsage = 2;
+// The add would refuse the words: its message is on standard output.
+constexpr int kExitRefused = 3;
 
 constexpr char kUsage[] =
-    "Usage: lumoraconf-query [-z] models\n"
+    "Usage: lumoraconf-query models [-z] [--prefix TEXT]\n"
     "       lumoraconf-query devices\n"
-    "       lumoraconf-query [-z] names\n"
-    "       lumoraconf-query [-z] labels\n"
+    "       lumoraconf-query names [-z] [--prefix TEXT]\n"
+    "       lumoraconf-query labels [-z] [--prefix TEXT]\n"
     "       lumoraconf-query log\n"
+    "       lumoraconf-query plan [--replace] name=NAME model=MODEL ip=ADDRESS|nodename=NODE\n"
+    "       lumoraconf-query --version | --help\n"
     "  models   model names the catalogue knows, one a line, without their quotes\n"
     "  devices  registered devices, one JSON object a line\n"
     "  names    names of the registered devices, one a line\n"
     "  labels   labels of the saved copies, one a line\n"
     "  log      log settings of the backend, a JSON object or null\n"
-    "  -z       end each model name, device name or label with a NUL byte, not a line feed\n";
+    "  plan     the DEVICE= line that lumoraconf -a with these words would write, or its\n"
+    "           refusal (exit status 3); --replace: as after lumoraconf -r NAME\n"
+    "  -z       end each model name, device name or label with a NUL byte, not a line feed\n"
+    "  --prefix only the model names, device names or labels that begin with TEXT\n"
+    "Options may stand before or after the command.\n";
 
-int usage_error(const char* what) {
-  std::fprintf(stderr, "lumoraconf-query: %s\n%s", what, kUsage);
+// What the command line asked for, options and operands apart.
+struct Request {
+  std::string_view command;
+  lumora::ListForm form;
+  bool replace = false;
+  std::vector<char*> operands;
+};
+
+// The options a command accepts, as a set of bits.
+enum Accepts : unsigned {
+  kNothing = 0,
+  kTerminatorOption = 1U << 0U,  // -z
+  kPrefixOption = 1U << 1U,      // --prefix TEXT
+  kReplaceOption = 1U << 2U,     // --replace
+  kOperands = 1U << 3U,          // words after the command
+};
+
+using Handler = int (*)(const Request& request);
+
+struct Command {
+  std::string_view name;
+  unsigned accepts;
+  Handler run;
+};
+
+int usage_error(const std::string& what) {
+  std::fprintf(stderr, "lumoraconf-query: %s\n%s", what.c_str(), kUsage);
   return kExitUsage;
 }
 
 // Writes the whole answer; a reader that went away or a full disk is an error of this run.
-int write_answer(const std::string& answer) {
-  if (std::fwrite(answer.data(), 1, answer.size(), stdout) != answer.size() ||
+// An empty view may hold no pointer at all, which fwrite must not be given.
+int write_answer(std::string_view answer) {
+  if ((!answer.empty() && std::fwrite(answer.data(), 1, answer.size(), stdout) != answer.size()) ||
       std::fflush(stdout) != 0) {
     std::fprintf(stderr, "lumoraconf-query: write error: %s\n", std::strerror(errno));
     return kExitInputError;
@@ -42,45 +81,130 @@ int write_answer(const std::string& answer) {
   return 0;
 }
 
-}  // namespace
+int cannot_read(const std::string& error) {
+  std::fprintf(stderr, "lumoraconf-query: cannot read %s\n", error.c_str());
+  return kExitInputError;
+}
 
-int main(int argc, char** argv) {
-  char terminator = '\n';
-  int next = 1;
-  if (next < argc && std::string_view(argv[next]) == "-z") {
-    terminator = '\0';
-    ++next;
-  }
-  if (next >= argc) return usage_error("no command given");
-  const std::string_view command = argv[next];
-  if (command == "-h" || command == "--help") {
-    std::fputs(kUsage, stdout);
-    return write_answer({});
-  }
-  if (next + 1 < argc) return usage_error("too many arguments");
+using ListAnswer = bool (*)(const lumora::QuerySources&, const lumora::ListForm&, std::string&,
+                            std::string&);
 
+int answer_list(const Request& request, ListAnswer list) {
   const lumora::QuerySources sources;
   std::string answer;
   std::string error;
-  bool answered = false;
-  if (command == "models") {
-    answered = lumora::query_models(sources, terminator, answer, error);
-  } else if (command == "names") {
-    answered = lumora::query_names(sources, terminator, answer, error);
-  } else if (command == "labels") {
-    answered = lumora::query_labels(sources, terminator, answer, error);
-  } else if (terminator == '\0' && (command == "devices" || command == "log")) {
-    return usage_error("-z applies to models, names and labels only");
-  } else if (command == "devices") {
-    answered = lumora::query_devices(sources, answer, error);
-  } else if (command == "log") {
-    answered = lumora::query_log(sources, answer, error);
-  } else {
-    return usage_error(("unknown command: " + std::string(command)).c_str());
-  }
-  if (!answered) {
-    std::fprintf(stderr, "lumoraconf-query: cannot read %s\n", error.c_str());
-    return kExitInputError;
-  }
+  if (!list(sources, request.form, answer, error)) return cannot_read(error);
   return write_answer(answer);
+}
+
+int models_command(const Request& request) { return answer_list(request, lumora::query_models); }
+int names_command(const Request& request) { return answer_list(request, lumora::query_names); }
+int labels_command(const Request& request) { return answer_list(request, lumora::query_labels); }
+
+int devices_command(const Request&) {
+  const lumora::QuerySources sources;
+  std::string answer;
+  std::string error;
+  if (!lumora::query_devices(sources, answer, error)) return cannot_read(error);
+  return write_answer(answer);
+}
+
+int log_command(const Request&) {
+  const lumora::QuerySources sources;
+  std::string answer;
+  std::string error;
+  if (!lumora::query_log(sources, answer, error)) return cannot_read(error);
+  return write_answer(answer);
+}
+
+// The add's own checks and catalogue look-up, at the paths the add reads. Its readers pass
+// over a file they cannot open; a plan made without one would not be the add's, so such a
+// file is an error here.
+int plan_command(const Request& request) {
+  if (request.operands.empty() || std::strchr(request.operands.front(), '=') == nullptr) {
+    return usage_error("plan takes the key=value words of lumoraconf -a");
+  }
+  std::string error;
+  if (lumora::probe_input(lumora::kConfigFile, lumora::InputKind::kFile, error) ==
+          lumora::InputState::kUnreadable ||
+      !lumora::catalogue_readable(lumora::kModelsDir, lumora::kDefaultCatalogue, error)) {
+    return cannot_read(error);
+  }
+  char line[lumora::kDeviceLineSize];
+  const lumora::RegisteredName registered =
+      request.replace ? lumora::RegisteredName::kReplaced : lumora::RegisteredName::kRefused;
+  switch (lumora::plan_device_line(static_cast<int>(request.operands.size()),
+                                   request.operands.data(), registered, line, sizeof line)) {
+    case lumora::DevicePlan::kPlanned:
+      return write_answer(line);
+    case lumora::DevicePlan::kRefused:
+      return write_answer({}) == 0 ? kExitRefused : kExitInputError;
+    case lumora::DevicePlan::kNoRoom:
+      break;
+  }
+  std::fputs("lumoraconf-query: the device line does not fit its buffer\n", stderr);
+  return kExitInputError;
+}
+
+constexpr Command kCommands[] = {
+    {"models", kTerminatorOption | kPrefixOption, models_command},
+    {"devices", kNothing, devices_command},
+    {"names", kTerminatorOption | kPrefixOption, names_command},
+    {"labels", kTerminatorOption | kPrefixOption, labels_command},
+    {"log", kNothing, log_command},
+    {"plan", kReplaceOption | kOperands, plan_command},
+};
+
+const Command* find_command(std::string_view name) {
+  for (const Command& command : kCommands) {
+    if (command.name == name) return &command;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Request request;
+  unsigned given = kNothing;
+  bool options_ended = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view word = argv[i];
+    if (options_ended || word.empty() || word.front() != '-') {
+      if (request.command.empty()) {
+        request.command = word;
+      } else {
+        request.operands.push_back(argv[i]);
+        given |= kOperands;
+      }
+    } else if (word == "--") {
+      options_ended = true;
+    } else if (word == "-h" || word == "--help") {
+      std::fputs(kUsage, stdout);
+      return write_answer({});
+    } else if (word == "--version") {
+      std::printf("lumoraconf-query %s\n", lumora::kVersion);
+      return write_answer({});
+    } else if (word == "-z") {
+      request.form.terminator = '\0';
+      given |= kTerminatorOption;
+    } else if (word == "--replace") {
+      request.replace = true;
+      given |= kReplaceOption;
+    } else if (word == "--prefix") {
+      if (++i == argc) return usage_error("--prefix needs a text");
+      request.form.prefix = argv[i];
+      given |= kPrefixOption;
+    } else {
+      return usage_error("unknown option: " + std::string(word));
+    }
+  }
+  if (request.command.empty()) return usage_error("no command given");
+  const Command* command = find_command(request.command);
+  if (command == nullptr) return usage_error("unknown command: " + std::string(request.command));
+  if ((given & ~command->accepts & kOperands) != 0U) return usage_error("too many arguments");
+  if ((given & ~command->accepts) != 0U) {
+    return usage_error("an option given does not apply to " + std::string(command->name));
+  }
+  return command->run(request);
 }

@@ -11,6 +11,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "catalogue/catalogue_file.h"
 #include "catalogue/model_list.h"
 #include "common/bounded_text.h"
 #include "common/unique_file.h"
@@ -58,22 +59,58 @@ std::string_view label_of(std::string_view entry_name) {
   return entry_name.substr(0, entry_name.size() - suffix.size());
 }
 
+// The model-name prefix of the listing being loaded: the catalogue reader calls a plain
+// function for each line, so the one it calls finds the prefix here. Set only while a
+// listing loads.
+std::string_view g_listed_prefix;
+
+// A model line's fields before the name: the ID and the two TYPE numbers.
+constexpr int kFieldsBeforeName = 3;
+
+// The unquoted model name of a catalogue name, or an empty view when "-a model=NAME" could
+// not find it (not enclosed in double quotes).
+std::string_view findable_name(const AdvModel& model) {
+  const std::string_view name(model.name, bounded_length(model.name, kAdvModelNameSize));
+  if (name.size() < 3 || name.front() != '"' || name.back() != '"') return {};
+  return name.substr(1, name.size() - 2);
+}
+
+// Keeps the line's model only when its name begins with the prefix. A catalogue of ten
+// thousand models costs most in the records it allocates; the others never get one. The name
+// is read from a copy as parse_adv_model reads it: blanks removed, the fourth comma field.
+int parse_prefixed_model(char* line) {
+  char copy[kCatalogueLineSize];
+  if (!copy_bounded(copy, sizeof copy, line)) return parse_adv_model(line);
+  remove_whitespace(copy);
+  char* rest = copy;
+  for (int field = 0; field < kFieldsBeforeName; ++field) rest = next_field(rest, nullptr, 0);
+  AdvModel probe{};
+  next_field(rest, probe.name);
+  const std::string_view name = findable_name(probe);
+  if (name.empty() || !name.starts_with(g_listed_prefix)) return 0;
+  return parse_adv_model(line);
+}
+
 }  // namespace
 
-bool query_models(const QuerySources& sources, char terminator, std::string& out,
+bool query_models(const QuerySources& sources, const ListForm& form, std::string& out,
                   std::string& error) {
   if (!catalogue_readable(sources.models_dir, sources.default_catalogue, error)) return false;
   const ScopedCatalogue catalogue;
-  load_adv_models_from(sources.models_dir, sources.default_catalogue);
+  if (form.prefix.empty()) {
+    load_adv_models_from(sources.models_dir, sources.default_catalogue);
+  } else {
+    g_listed_prefix = form.prefix;
+    load_adv_models_from(sources.models_dir, sources.default_catalogue, parse_prefixed_model);
+    g_listed_prefix = {};
+  }
   // The names stay in the list until the answer is written, so the set holds views of them.
   std::unordered_set<std::string_view> seen;
   for (const AdvModel* model = root_adv_model; model != nullptr; model = model->next) {
-    const std::string_view name(model->name, bounded_length(model->name, kAdvModelNameSize));
-    if (name.size() < 3 || name.front() != '"' || name.back() != '"') continue;
-    const std::string_view inner = name.substr(1, name.size() - 2);
-    if (!seen.insert(inner).second) continue;
+    const std::string_view inner = findable_name(*model);
+    if (inner.empty() || !inner.starts_with(form.prefix) || !seen.insert(inner).second) continue;
     out.append(inner);
-    out += terminator;
+    out += form.terminator;
   }
   return true;
 }
@@ -93,7 +130,7 @@ bool query_devices(const QuerySources& sources, std::string& out, std::string& e
   return true;
 }
 
-bool query_names(const QuerySources& sources, char terminator, std::string& out,
+bool query_names(const QuerySources& sources, const ListForm& form, std::string& out,
                  std::string& error) {
   switch (probe_input(sources.config_file, InputKind::kFile, error)) {
     case InputState::kMissing: return true;
@@ -110,9 +147,9 @@ bool query_names(const QuerySources& sources, char terminator, std::string& out,
   std::string line;
   while (std::getline(file, line)) {
     const std::string_view name = removal_name(line);
-    if (name.empty() || !seen.emplace(name).second) continue;
+    if (name.empty() || !name.starts_with(form.prefix) || !seen.emplace(name).second) continue;
     out.append(name);
-    out += terminator;
+    out += form.terminator;
   }
   if (file.bad()) {
     error = std::string(sources.config_file) + ": " + std::strerror(EIO);
@@ -121,7 +158,7 @@ bool query_names(const QuerySources& sources, char terminator, std::string& out,
   return true;
 }
 
-bool query_labels(const QuerySources& sources, char terminator, std::string& out,
+bool query_labels(const QuerySources& sources, const ListForm& form, std::string& out,
                   std::string& error) {
   switch (probe_input(sources.config_dir, InputKind::kDirectory, error)) {
     case InputState::kMissing: return true;
@@ -138,8 +175,8 @@ bool query_labels(const QuerySources& sources, char terminator, std::string& out
   std::vector<std::string> labels;
   while (const dirent* entry = ::readdir(dir.get())) {
     const std::string_view label = label_of(entry->d_name);
-    if (label.empty()) continue;
-    if (terminator == '\n' && label.find('\n') != std::string_view::npos) continue;
+    if (label.empty() || !label.starts_with(form.prefix)) continue;
+    if (form.terminator == '\n' && label.find('\n') != std::string_view::npos) continue;
     // Loading a copy reads through a link, so a link to a regular file is a copy too.
     const std::string path = dir_path + entry->d_name;
     struct stat info {};
@@ -149,7 +186,7 @@ bool query_labels(const QuerySources& sources, char terminator, std::string& out
   std::sort(labels.begin(), labels.end());
   for (const std::string& label : labels) {
     out += label;
-    out += terminator;
+    out += form.terminator;
   }
   return true;
 }

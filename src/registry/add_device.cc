@@ -45,7 +45,8 @@ bool format_device_line(char* line, std::size_t size, const char* name, const ch
 std::int32_t gather_device_settings(int argc, char* const* argv, char* name, std::size_t name_size,
                                     char* model, std::size_t model_size, char* ip,
                                     std::size_t ip_size, char* nodename, std::size_t nodename_size,
-                                    char* id, std::size_t id_size) {
+                                    char* id, std::size_t id_size,
+                                    RegisteredName registered) {
   if (id_size < kMinIdSize || nodename_size < kMinNodenameSize || model_size < kMinModelSize ||
       name_size < 1 || ip_size < 1) {
     return -1;
@@ -65,7 +66,8 @@ std::int32_t gather_device_settings(int argc, char* const* argv, char* name, std
       return -1;
     }
     char probe[kDuplicateProbeSize];
-    if (find_net_device_field(name, kDeviceName, probe, sizeof probe) != nullptr) {
+    if (registered == RegisteredName::kRefused &&
+        find_net_device_field(name, kDeviceName, probe, sizeof probe) != nullptr) {
       std::printf("\"%s\" is already registered.\n", name);
       return -1;
     }
@@ -95,37 +97,47 @@ std::int32_t gather_device_settings(int argc, char* const* argv, char* name, std
   return 0;
 }
 
+DevicePlan plan_device_line(int argc, char* const* argv, RegisteredName registered, char* line,
+                            std::size_t line_size) {
+  char name[kNameSize];
+  char model[kModelSize];
+  char ip[kIpSize];
+  char nodename[kNodenameSize];
+  char id[kIdSize];
+  if (gather_device_settings(argc, argv, name, sizeof name, model, sizeof model, ip, sizeof ip,
+                             nodename, sizeof nodename, id, sizeof id, registered) != 0) {
+    return DevicePlan::kRefused;
+  }
+  // A name taken over from the model gets the model's clean-up too: a line feed in it would
+  // split the new line in two. A name given as name= has no white space to remove.
+  remove_whitespace(name);
+  remove_whitespace(model);
+  remove_whitespace(ip);
+  remove_whitespace(nodename);
+  remove_whitespace(id);
+  if (ip[0] != '\0' && !is_valid_ipv4(ip)) {
+    std::printf("Invalid IP address (%s)\n", ip);
+    return DevicePlan::kRefused;
+  }
+  if (!format_device_line(line, line_size, name, model, id, ip, nodename)) {
+    return DevicePlan::kNoRoom;
+  }
+  return DevicePlan::kPlanned;
+}
+
 std::int32_t add_net_device(int argc, char* const* argv) {
   ConfigRewrite rewrite;
   // Runs under the lock: the duplicate test reads the file that the new one replaces.
   rewrite.first_line = [&](char* line, std::size_t size) {
-    char name[kNameSize];
-    char model[kModelSize];
-    char ip[kIpSize];
-    char nodename[kNodenameSize];
-    char id[kIdSize];
-    if (gather_device_settings(argc, argv, name, sizeof name, model, sizeof model, ip, sizeof ip,
-                               nodename, sizeof nodename, id, sizeof id) != 0) {
-      return false;
+    switch (plan_device_line(argc, argv, RegisteredName::kRefused, line, size)) {
+      case DevicePlan::kPlanned: return true;
+      case DevicePlan::kRefused: return false;
+      case DevicePlan::kNoRoom: break;
     }
-    // A name taken over from the model gets the model's clean-up too: a line feed in it would
-    // split the new line in two. A name given as name= has no white space to remove.
-    remove_whitespace(name);
-    remove_whitespace(model);
-    remove_whitespace(ip);
-    remove_whitespace(nodename);
-    remove_whitespace(id);
-    if (ip[0] != '\0' && !is_valid_ipv4(ip)) {
-      std::printf("Invalid IP address (%s)\n", ip);
-      return false;
-    }
-    // The fields are cut to their buffers above, so the line always fits; were it ever cut,
-    // the file is left alone rather than given half a device.
-    if (!format_device_line(line, size, name, model, id, ip, nodename)) {
-      report_cannot_write(kConfigFile);
-      return false;
-    }
-    return true;
+    // The fields are cut to their buffers, so the line always fits; were it ever cut, the
+    // file is left alone rather than given half a device.
+    report_cannot_write(kConfigFile);
+    return false;
   };
   rewrite.form_command = [](const char* scratch, const char* output, char* command,
                             std::size_t size) {

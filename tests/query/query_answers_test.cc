@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <string>
+#include <string_view>
+#include <utility>
 
 #include "netconfig/test_scrambler.h"
 #include "registry/device_registry.h"
@@ -40,7 +42,12 @@ class QueryAnswersTest : public ::testing::Test {
   }
   std::string models(char terminator = '\n') {
     return answer([&](std::string& out, std::string& error) {
-      return query_models(sources_, terminator, out, error);
+      return query_models(sources_, ListForm{terminator, {}}, out, error);
+    });
+  }
+  std::string models_beginning(std::string_view prefix) {
+    return answer([&](std::string& out, std::string& error) {
+      return query_models(sources_, ListForm{'\n', prefix}, out, error);
     });
   }
   std::string devices() {
@@ -48,12 +55,12 @@ class QueryAnswersTest : public ::testing::Test {
   }
   std::string names(char terminator = '\n') {
     return answer([&](std::string& out, std::string& error) {
-      return query_names(sources_, terminator, out, error);
+      return query_names(sources_, ListForm{terminator, {}}, out, error);
     });
   }
   std::string labels(char terminator = '\n') {
     return answer([&](std::string& out, std::string& error) {
-      return query_labels(sources_, terminator, out, error);
+      return query_labels(sources_, ListForm{terminator, {}}, out, error);
     });
   }
   std::string log() {
@@ -92,6 +99,43 @@ TEST_F(QueryAnswersTest, ModelsAreTheQuotedNamesInCatalogueOrderEachOnce) {
              "0x2e5a:0x9,1,0,\"AFTER-SECTION\",1,1,a,b,c\n");
   EXPECT_EQ(models(), "LX-500\nLX-SECRET\nLX700\ncaf\xe9*?[\nLX-900\n");
   EXPECT_EQ(models('\0'), "LX-500\0LX-SECRET\0LX700\0caf\xe9*?[\0LX-900\0"s);
+}
+
+// With a prefix, only the matching lines get a record; the answer is the whole list's
+// matching names, in the same order, each once, scrambled lines and cleaned names included.
+TEST_F(QueryAnswersTest, ModelsWithAPrefixAreTheMatchingNamesOfTheWholeList) {
+  const std::string scrambled =
+      lumora::testing::scramble_line("0x2e5a:0x10,1,0,\"LX-SECRET\",1,1,a,b,c\n",
+                                     lumora::testing::keys_for_selector(5));
+  dir_.write("models/extra.ini",
+             "[Support Model]\n"
+             "0x2e5a:0x1,1,0,\"LX-500\",1,1,a,b,c\n" +
+                 scrambled +
+                 "0x2e5a:0x2,1,0,UNQUOTED,1,1,a,b,c\n"
+                 "0x2e5a:0x4,1,0,\"LX 700\",1,1,a,b,c\n"
+                 "0x2e5a:0x5,1,0,\"caf\xe9 *?[\",1,1,a,b,c\n");
+  dir_.write("Lumsane.ini",
+             "[Support Model]\n"
+             "0x2e5a:0x1,1,0,\"LX-500\",1,1,a,b,c\n"
+             "0x2e5a:0x9,1,0,\"LX-900\",1,1,a,b,c\n");
+  const std::pair<std::string_view, std::string> cases[] = {
+      {"", "LX-500\nLX-SECRET\nLX700\ncaf\xe9*?[\nLX-900\n"},
+      {"LX", "LX-500\nLX-SECRET\nLX700\nLX-900\n"},
+      {"LX-5", "LX-500\n"},
+      {"LX-S", "LX-SECRET\n"},
+      {"LX7", "LX700\n"},
+      {"LX 7", ""},
+      {"caf\xe9", "caf\xe9*?[\n"},
+      {"\"LX", ""},
+      {"UNQ", ""},
+      {"LX-500x", ""},
+      {"lx", ""},
+  };
+  for (const auto& [prefix, expected] : cases) {
+    EXPECT_EQ(models_beginning(prefix), expected) << prefix;
+  }
+  // The prefix of one listing does not stay for the next.
+  EXPECT_EQ(models(), "LX-500\nLX-SECRET\nLX700\ncaf\xe9*?[\nLX-900\n");
 }
 
 TEST_F(QueryAnswersTest, ModelsOfAMachineWithoutCatalogueAreNone) {

@@ -17,6 +17,9 @@
 #ifndef LUMORA_QUERY_BINARY
 #error "LUMORA_QUERY_BINARY must name the lumoraconf-query binary under test"
 #endif
+#ifndef LUMORA_VERSION
+#error "LUMORA_VERSION must hold the version of the build"
+#endif
 
 namespace lumora::testing {
 namespace {
@@ -149,6 +152,9 @@ TEST_F(QueryTest, ReadsWithoutChangingAnythingOrRunningAnything) {
   write_config(content);
   sandbox_->write_file("/etc/opt/kelvane/scanner/lumora/x.lumoraconf", content);
   for (const char* command : {"models", "devices", "labels", "log"}) answer({command});
+  answer({"plan", "name=b", "model=LX-500", "ip=10.0.0.2"});
+  EXPECT_EQ(query({"plan", "name=a", "model=LX-500", "ip=10.0.0.2"}).status, 3);
+  answer({"plan", "--replace", "name=a", "model=LX-500", "ip=10.0.0.2"});
   EXPECT_EQ(config(), content);
   EXPECT_TRUE(sandbox_->tmp_entries().empty());
   EXPECT_TRUE(sandbox_->all_calls().empty());
@@ -179,6 +185,7 @@ TEST_F(QueryTest, RunsNoShell) {
   for (const char* command : {"models", "devices", "names", "labels", "log"}) {
     EXPECT_EQ(run({command}, options).status, 0) << command;
   }
+  EXPECT_EQ(run({"plan", "name=b", "model=LX-500", "ip=10.0.0.2"}, options).status, 0);
   EXPECT_FALSE(fs::exists(notes));
   options.binary = nullptr;
   EXPECT_EQ(run({"-LI"}, options).out, "");
@@ -216,7 +223,9 @@ TEST_F(QueryTest, AMachineWithoutConfigurationHasNothingRegistered) {
 
 TEST_F(QueryTest, MisuseIsStatusTwoWithTheUsage) {
   const std::vector<std::vector<std::string>> cases = {
-      {}, {"bogus"}, {"devices", "extra"}, {"names", "x"}, {"-z", "devices"}, {"-z", "log"}, {"-z"}, {"--models"}};
+      {}, {"bogus"}, {"devices", "extra"}, {"names", "x"}, {"-z", "devices"}, {"-z", "log"}, {"-z"},
+      {"--models"}, {"log", "-z"}, {"models", "--prefix"}, {"models", "--replace"}, {"devices", "--prefix", "a"},
+      {"plan"}, {"plan", "-z", "name=a", "ip=1.2.3.4"}, {"plan", "office", "ip=1.2.3.4"}, {"models", "-x"}};
   for (const auto& args : cases) {
     const RunResult result = query(args);
     EXPECT_EQ(result.status, 2) << ::testing::PrintToString(args);
@@ -250,6 +259,129 @@ TEST_F(QueryTest, AFileThatIsNoRegularFileIsRefusedAtOnce) {
                                 (fifo ? "Invalid argument" : "Is a directory") + "\n")
           << command;
     }
+  }
+}
+
+TEST_F(QueryTest, VersionIsTheBuildsAnywhereOnTheLine) {
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{"--version"}, {"models", "--version"}}) {
+    const RunResult result = query(args);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.out, std::string("lumoraconf-query ") + LUMORA_VERSION + "\n");
+  }
+}
+
+// Options stand before or after the command; --prefix keeps the entries that begin with its
+// text, compared byte by byte, with either terminator.
+TEST_F(QueryTest, OptionsAfterTheCommandAndPrefixFiltering) {
+  write_catalogue();
+  write_config("DEVICE=office , \"M\" , Unknown , IP-ADDRESS=10.0.0.1 \n"
+               "DEVICE=office-2 , \"M\" , Unknown , IP-ADDRESS=10.0.0.2 \n"
+               "DEVICE=lab , \"M\" , Unknown , IP-ADDRESS=10.0.0.3 \n");
+  sandbox_->write_file("/etc/opt/kelvane/scanner/lumora/before move.lumoraconf", "");
+  sandbox_->write_file("/etc/opt/kelvane/scanner/lumora/beta.lumoraconf", "");
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{"models", "-z"}, std::string("LX-SECRET\0LX-500\0LX-700\0", 24)},
+      {{"models", "--prefix", "LX-5"}, "LX-500\n"},
+      {{"models", "--prefix", "LX-"}, "LX-SECRET\nLX-500\nLX-700\n"},
+      {{"--prefix", "LX-7", "models"}, "LX-700\n"},
+      {{"models", "--prefix", ""}, "LX-SECRET\nLX-500\nLX-700\n"},
+      {{"models", "--prefix", "LX-500x"}, ""},
+      {{"models", "--prefix", "lx"}, ""},
+      {{"models", "-z", "--prefix", "LX-S"}, std::string("LX-SECRET\0", 10)},
+      {{"models", "--prefix", "-z"}, ""},
+      {{"names", "--prefix", "office"}, "office\noffice-2\n"},
+      {{"names", "-z", "--prefix", "l"}, std::string("lab\0", 4)},
+      {{"labels", "--prefix", "be"}, "before move\nbeta\n"},
+      {{"labels", "--prefix", "before "}, "before move\n"},
+  };
+  for (const auto& [args, expected] : cases) {
+    EXPECT_EQ(answer(args), expected) << ::testing::PrintToString(args);
+  }
+}
+
+// The plan is the add's own: for each set of words, the line printed is the line the add
+// then writes at the top of the file, identifier from the catalogue included.
+TEST_F(QueryTest, PlanPrintsTheLineTheAddWrites) {
+  write_catalogue();
+  const std::vector<std::vector<std::string>> cases = {
+      {"name=office", "model=LX-500", "ip=192.168.1.20"},
+      {"name=lab", "model=LX-SECRET", "nodename=LQX_12345"},
+      {"name=typo", "model=LX-5OO", "ip=10.0.0.1"},
+      {"model=LX-700", "ip=10.0.0.2"},
+      {"name=both", "model=LX-700", "ip=10.0.0.3", "nodename=n1"},
+      {"name=words", "junk", "model=LX-500", "xip=1", "ip=10.0.0.4", "ip=10.0.0.5"},
+  };
+  for (const auto& words : cases) {
+    std::vector<std::string> plan_args = {"plan"};
+    plan_args.insert(plan_args.end(), words.begin(), words.end());
+    const std::string line = answer(plan_args);
+    std::vector<std::string> add_args = {"-a"};
+    add_args.insert(add_args.end(), words.begin(), words.end());
+    EXPECT_EQ(run(add_args).out, "") << words.front();
+    const std::string written = config();
+    EXPECT_EQ(written.substr(0, written.find('\n') + 1), line) << words.front();
+  }
+}
+
+// Where the add refuses, the plan refuses with the same words, on standard output, with
+// status 3; and the file stays as it was.
+TEST_F(QueryTest, PlanRefusesWithTheAddsWords) {
+  write_catalogue();
+  const std::string content = "DEVICE=office , \"LX-500\" , 0x2e5a:0x500 , IP-ADDRESS=192.168.1.20 \n";
+  write_config(content);
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{"name=office", "model=LX-500", "ip=192.168.1.300"}, "\"office\" is already registered.\n"},
+      {{"name=office2", "model=LX-500", "ip=192.168.1.300"}, "Invalid IP address (192.168.1.300)\n"},
+      {{"name=office2", "model=LX-500", "ip=1.2.3"}, "Invalid IP address (1.2.3)\n"},
+      {{"name=bad!name", "model=LX-500", "ip=10.0.0.1"}, "Invalid name\n"},
+      {{"name=noaddress", "model=LX-500"}, "Invalid IP address or NODENAME\n"},
+  };
+  for (const auto& [words, message] : cases) {
+    std::vector<std::string> plan_args = {"plan"};
+    plan_args.insert(plan_args.end(), words.begin(), words.end());
+    const RunResult planned = query(plan_args);
+    EXPECT_EQ(planned.status, 3) << message;
+    EXPECT_EQ(planned.out, message);
+    EXPECT_EQ(planned.err, "") << message;
+    std::vector<std::string> add_args = {"-a"};
+    add_args.insert(add_args.end(), words.begin(), words.end());
+    EXPECT_EQ(run(add_args).out, message);
+    EXPECT_EQ(config(), content) << message;
+  }
+}
+
+// --replace plans the add that follows "-r NAME": the registered name no longer stands in
+// the way, every other check still applies.
+TEST_F(QueryTest, PlanWithReplaceIsTheAddAfterTheRemove) {
+  write_catalogue();
+  write_config("DEVICE=office , \"LX-500\" , 0x2e5a:0x500 , IP-ADDRESS=192.168.1.20 \n"
+               "DEVICE=lab , \"LX-700\" , 0x2e5a:0x700 , NODENAME=LQX_1 \n");
+  const RunResult typo = query({"plan", "--replace", "name=office", "model=LX-500", "ip=192.168.1.300"});
+  EXPECT_EQ(typo.status, 3);
+  EXPECT_EQ(typo.out, "Invalid IP address (192.168.1.300)\n");
+  const std::string line = answer({"plan", "name=office", "model=LX-700", "ip=192.168.1.21", "--replace"});
+  EXPECT_EQ(line, "DEVICE=office , \"LX-700\" , 0x2e5a:0x700 , IP-ADDRESS=192.168.1.21 \n");
+  EXPECT_EQ(run({"-r", "office"}).out, "");
+  EXPECT_EQ(run({"-a", "name=office", "model=LX-700", "ip=192.168.1.21"}).out, "");
+  // The remove leaves an empty line where the old one stood.
+  EXPECT_EQ(config(), line + "\nDEVICE=lab , \"LX-700\" , 0x2e5a:0x700 , NODENAME=LQX_1 \n");
+}
+
+// A plan made without the device file or the catalogue would not be the add's.
+TEST_F(QueryTest, PlanFailsWhenAnInputCannotBeRead) {
+  const std::pair<const char*, std::string> cases[] = {
+      {kConfigPath, "lumoraconf-query: cannot read /etc/opt/kelvane/scanner/lumora//lumsanenetdevice.cfg: Is a directory\n"},
+      {kCatalogue, "lumoraconf-query: cannot read /etc/opt/kelvane/scanner/lumora//Lumsane.ini: Is a directory\n"},
+  };
+  for (const auto& [path, message] : cases) {
+    sandbox_->make_dir(path);
+    const RunResult result = query({"plan", "name=office", "model=LX-500", "ip=10.0.0.1"});
+    EXPECT_EQ(result.status, 1) << path;
+    EXPECT_EQ(result.out, "") << path;
+    EXPECT_EQ(result.err, message) << path;
+    std::filesystem::remove(sandbox_->host_path(path));
   }
 }
 

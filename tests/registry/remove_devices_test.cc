@@ -418,7 +418,7 @@ TEST(FormatRemoveCommand, RemovesEveryNameTheNamesQueryListsAndNoOtherDevice) {
     sources.config_file = config.c_str();
     std::string listed;
     std::string error;
-    ASSERT_TRUE(query_names(sources, '\0', listed, error)) << error;
+    ASSERT_TRUE(query_names(sources, ListForm{'\0', {}}, listed, error)) << error;
     std::vector<std::string> names;
     for (std::size_t at = 0; at < listed.size();) {
       const std::size_t end = listed.find('\0', at);

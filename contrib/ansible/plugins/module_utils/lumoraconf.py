@@ -1,6 +1,6 @@
 # -*- coding: utf-8 -*-
 # Copyright: lumoraconf maintainers
-# MIT License (see the project's licence)
+# MIT License (see LICENSE)
 """Shared by the lumoraconf modules: reading the backend's state through lumoraconf-query and
 changing it only through lumoraconf, each run with an argument list, never through a shell."""
 
@@ -13,22 +13,36 @@ import json
 # The device configuration file, as lumoraconf spells it in its messages.
 CONFIG_FILE = "/etc/opt/kelvane/scanner/lumora//lumsanenetdevice.cfg"
 
+# lumoraconf-query plan: the add would refuse the words, and says why on standard output.
+PLAN_REFUSED = 3
+
+
+def lumoraconf_argument_spec():
+    """The options of the doc fragment lumoraconf.scanners.lumoraconf, which every module
+    takes."""
+    return dict(
+        lumoraconf_path=dict(type="path"),
+        query_path=dict(type="path"),
+    )
+
 
 class Lumoraconf(object):
-    """The two programs, found on PATH (or at the paths given)."""
+    """The two programs, found on PATH (or at the paths the module was given)."""
 
-    def __init__(self, module, tool_path=None, query_path=None):
+    def __init__(self, module):
         self.module = module
-        self.tool = tool_path or module.get_bin_path("lumoraconf", required=True)
-        self.query_tool = query_path or module.get_bin_path("lumoraconf-query", required=True)
+        self.tool = (module.params["lumoraconf_path"]
+                     or module.get_bin_path("lumoraconf", required=True))
+        self.query_tool = (module.params["query_path"]
+                           or module.get_bin_path("lumoraconf-query", required=True))
 
-    def query(self, command):
-        """The answer of `lumoraconf-query COMMAND` as text; fails the module when it cannot
+    def query(self, *words):
+        """The answer of `lumoraconf-query WORDS` as text; fails the module when it cannot
         read its input (it then exits non-zero and says why on standard error)."""
-        rc, out, err = self.module.run_command([self.query_tool, command], check_rc=False)
+        rc, out, err = self.module.run_command([self.query_tool] + list(words), check_rc=False)
         if rc != 0:
             self.module.fail_json(
-                msg="lumoraconf-query %s failed: %s" % (command, (err or out).strip()),
+                msg="lumoraconf-query %s failed: %s" % (words[0], (err or out).strip()),
                 rc=rc, stdout=out, stderr=err)
         return out
 
@@ -37,25 +51,39 @@ class Lumoraconf(object):
         is not UTF-8 as a lone surrogate (Python's surrogateescape convention)."""
         return [json.loads(line) for line in self.query("devices").splitlines() if line]
 
-    def models(self):
-        return [line for line in self.query("models").splitlines() if line]
-
     def log_settings(self):
         """{"path", "level", "mode"}, or None when the backend does not log."""
         return json.loads(self.query("log"))
 
-    def run(self, *words):
-        """Runs lumoraconf with these words. It exits 0 on every path and says what it
-        refused on standard output, where a successful change prints nothing; so any output
-        fails the module with the tool's own words."""
-        argv = [self.tool] + list(words)
+    def plan(self, words, replace):
+        """The DEVICE= line that `lumoraconf -a WORDS` would write now (after `lumoraconf -r`
+        of the name when replace is true), or the module fails with the add's own refusal."""
+        argv = [self.query_tool, "plan"] + (["--replace"] if replace else []) + list(words)
         rc, out, err = self.module.run_command(argv, check_rc=False)
-        if rc != 0 or out.strip() or err.strip():
-            self.module.fail_json(
-                msg="lumoraconf %s: %s" % (words[0] if words else "",
-                                           (out or err).strip() or "exit status %d" % rc),
-                rc=rc, stdout=out, stderr=err, cmd=argv)
+        if rc == PLAN_REFUSED:
+            self.module.fail_json(msg="lumoraconf -a: %s" % out.strip(), rc=rc, cmd=argv)
+        if rc != 0 or not out.startswith("DEVICE="):
+            self.module.fail_json(msg="lumoraconf-query plan failed: %s"
+                                  % ((err or out).strip() or "exit status %d" % rc),
+                                  rc=rc, stdout=out, stderr=err, cmd=argv)
         return out
+
+    def attempt(self, *words):
+        """Runs lumoraconf with these words; None when it succeeded, else what it said. It
+        exits 0 on every path and says what it refused or could not do on standard output,
+        where a successful change prints nothing."""
+        rc, out, err = self.module.run_command([self.tool] + list(words), check_rc=False)
+        if rc != 0 or out.strip() or err.strip():
+            return (out or err).strip() or "exit status %d" % rc
+        return None
+
+    def run(self, *words):
+        """Runs lumoraconf with these words; fails the module with its words when it says
+        anything."""
+        failure = self.attempt(*words)
+        if failure is not None:
+            self.module.fail_json(msg="lumoraconf %s: %s" % (words[0], failure),
+                                  cmd=[self.tool] + list(words))
 
 
 def device_line(device):

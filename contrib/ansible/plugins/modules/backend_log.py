@@ -1,7 +1,7 @@
 #!/usr/bin/python
 # -*- coding: utf-8 -*-
 # Copyright: lumoraconf maintainers
-# MIT License (see the project's licence)
+# MIT License (see LICENSE)
 
 from __future__ import absolute_import, division, print_function
 
@@ -23,18 +23,20 @@ options:
     type: str
     choices: ["on", "off"]
     required: true
-  lumoraconf_path:
-    description: Path of C(lumoraconf); found on C(PATH) when not given.
-    type: path
-  query_path:
-    description: Path of C(lumoraconf-query); found on C(PATH) when not given.
-    type: path
-notes:
-  - Supports check mode and diff mode (the log line before and after).
-requirements:
-  - lumoraconf and lumoraconf-query on the managed host
+extends_documentation_fragment:
+  - ansible.builtin.action_common_attributes
+  - lumoraconf.scanners.lumoraconf
+attributes:
+  check_mode:
+    support: full
+    details: Runs the same plan as a real run and runs nothing that writes.
+  diff_mode:
+    support: full
+    details: The log line before, and the one a real run leaves after.
+  platform:
+    platforms: linux
 author:
-  - lumoraconf maintainers
+  - lumoraconf maintainers (@lumoraconf)
 """
 
 EXAMPLES = r"""
@@ -54,38 +56,47 @@ log:
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.lumoraconf.scanners.plugins.module_utils.lumoraconf import (
-    CONFIG_FILE, Lumoraconf, log_line)
+    CONFIG_FILE, Lumoraconf, log_line, lumoraconf_argument_spec)
 
+# What lumoraconf -LI writes.
 DEFAULT_SETTINGS = {"path": "/tmp/lum_sane.log", "level": 1, "mode": "w"}
 
 
-def main():
-    module = AnsibleModule(
-        argument_spec=dict(
-            state=dict(type="str", required=True, choices=["on", "off"]),
-            lumoraconf_path=dict(type="path"),
-            query_path=dict(type="path"),
-        ),
-        supports_check_mode=True,
-    )
-    tools = Lumoraconf(module, module.params["lumoraconf_path"], module.params["query_path"])
+def plan(module, tools):
+    """The settings now, the settings a run leaves, and the lumoraconf switch that gets there
+    (None when nothing is to change). Check mode stops here."""
     want_on = module.params["state"] == "on"
     before = tools.log_settings()
-    changed = (before is not None) != want_on
-    result = dict(changed=changed, log=before)
-    diff = dict(before_header=CONFIG_FILE, after_header=CONFIG_FILE, before=log_line(before),
-                after=log_line(DEFAULT_SETTINGS if want_on and changed else
-                               (before if want_on else None)))
-    if changed and not module.check_mode:
-        tools.run("-LI" if want_on else "-LO")
-        after = tools.log_settings()
-        if (after is not None) != want_on:
-            module.fail_json(msg="lumoraconf %s did not switch the log line"
-                             % ("-LI" if want_on else "-LO"), log=after)
-        result["log"] = after
-        diff["after"] = log_line(after)
+    if (before is not None) == want_on:
+        return dict(before=before, after=before, switch=None)
+    if want_on:
+        return dict(before=before, after=DEFAULT_SETTINGS, switch="-LI")
+    return dict(before=before, after=None, switch="-LO")
+
+
+def apply(module, tools, planned):
+    """Runs the switch and reads the settings back."""
+    tools.run(planned["switch"])
+    after = tools.log_settings()
+    if (after is not None) != (module.params["state"] == "on"):
+        module.fail_json(msg="lumoraconf %s did not switch the log line" % planned["switch"],
+                         changed=True, log=after)
+    return after
+
+
+def main():
+    argument_spec = dict(state=dict(type="str", required=True, choices=["on", "off"]))
+    argument_spec.update(lumoraconf_argument_spec())
+    module = AnsibleModule(argument_spec=argument_spec, supports_check_mode=True)
+    tools = Lumoraconf(module)
+    planned = plan(module, tools)
+    result = dict(changed=planned["switch"] is not None, log=planned["before"])
+    after = planned["after"]
+    if planned["switch"] and not module.check_mode:
+        after = result["log"] = apply(module, tools, planned)
     if module._diff:
-        result["diff"] = diff
+        result["diff"] = dict(before_header=CONFIG_FILE, after_header=CONFIG_FILE,
+                              before=log_line(planned["before"]), after=log_line(after))
     module.exit_json(**result)
 
 

@@ -1,7 +1,7 @@
 #!/usr/bin/python
 # -*- coding: utf-8 -*-
 # Copyright: lumoraconf maintainers
-# MIT License (see the project's licence)
+# MIT License (see LICENSE)
 
 from __future__ import absolute_import, division, print_function
 
@@ -15,13 +15,18 @@ version_added: "0.1.0"
 description:
   - Makes sure that one friendly name is registered with the given model and IPv4 address or
     node name in the backend's device configuration file, or that it is not registered.
-  - Reads the registered devices with C(lumoraconf-query devices) and changes them only with
-    C(lumoraconf -a) and C(lumoraconf -r), so the tool's lock, atomic rewrite and quoting
-    apply. Both are run with an argument list, never through a shell.
-  - A device registered under the name with another model or address is replaced (removed,
-    then added again), so it moves to the top of the file as every new device does.
-  - C(lumoraconf) exits with status 0 even when it refuses something and says why on standard
-    output; the module fails with those words.
+  - Reads the registered devices with C(lumoraconf-query devices), plans the device line with
+    C(lumoraconf-query plan) (the checks and catalogue look-up of C(lumoraconf -a), which
+    write nothing) and changes the file only with C(lumoraconf -a) and C(lumoraconf -r), so
+    the tool's lock, atomic rewrite and quoting apply. Both programs are run with an
+    argument list, never through a shell.
+  - A change that C(lumoraconf -a) would refuse (C(Invalid name), C(Invalid IP address
+    (192.168.1.300))) fails the task with those words before anything is run, also in check
+    mode, and the registered device stays as it was.
+  - A device registered under the name whose line differs from the planned one is replaced
+    (removed, then added again), so it moves to the top of the file as every new device does.
+    Should the add then fail for a reason no check could foresee (a full disk), the task
+    fails with C(changed=true), and its message and I(removed) hold the removed line.
 options:
   name:
     description:
@@ -52,26 +57,28 @@ options:
   allow_unknown_model:
     description:
       - Register a model that the backend's catalogue does not know. C(lumoraconf) then
-        writes the identifiers C(Unknown) and the backend cannot use the scanner, so by
+        writes the identifier C(Unknown) and the backend cannot use the scanner, so by
         default the module refuses such a model.
     type: bool
     default: false
-  lumoraconf_path:
-    description: Path of C(lumoraconf); found on C(PATH) when not given.
-    type: path
-  query_path:
-    description: Path of C(lumoraconf-query); found on C(PATH) when not given.
-    type: path
+extends_documentation_fragment:
+  - ansible.builtin.action_common_attributes
+  - lumoraconf.scanners.lumoraconf
+attributes:
+  check_mode:
+    support: full
+    details: Runs the same plan as a real run, the add's checks included, and runs nothing
+      that writes.
+  diff_mode:
+    support: full
+    details: The device lines under the name before, and the line a real run writes after.
+  platform:
+    platforms: linux
 notes:
-  - Supports check mode (nothing is run but the queries) and diff mode (the device lines
-    before and after; in check mode the identifier of a new model shows as
-    C(<from the catalogue>)).
   - Values may not hold white space, and the model, address and node name no comma; the tool
     would cut them there and the backend's reader would split them.
-requirements:
-  - lumoraconf and lumoraconf-query on the managed host
 author:
-  - lumoraconf maintainers
+  - lumoraconf maintainers (@lumoraconf)
 """
 
 EXAMPLES = r"""
@@ -105,12 +112,25 @@ device:
     id: "0x2e5a:0x500"
     ip: 192.168.1.20
     nodename: ""
+line:
+  description: The device line a run writes (that C(lumoraconf-query plan) printed), or the
+    empty string with I(state=absent).
+  returned: always
+  type: str
+  sample: "DEVICE=office , \"LX-500\" , 0x2e5a:0x500 , IP-ADDRESS=192.168.1.21 \n"
 commands:
   description: The lumoraconf command lines run (or that would run, in check mode).
   returned: always
   type: list
   elements: list
   sample: [["lumoraconf", "-r", "office"], ["lumoraconf", "-a", "name=office", "model=LX-500", "ip=192.168.1.21"]]
+removed:
+  description: The device lines that C(lumoraconf -r) removed when the add after it failed;
+    they are in the message too, to be put back.
+  returned: when the add of a replace failed
+  type: list
+  elements: str
+  sample: ["DEVICE=office , \"LX-500\" , 0x2e5a:0x500 , IP-ADDRESS=192.168.1.20 \n"]
 """
 
 import re
@@ -118,7 +138,7 @@ import re
 from ansible.module_utils.basic import AnsibleModule
 from ansible.module_utils.common.text.converters import to_bytes
 from ansible_collections.lumoraconf.scanners.plugins.module_utils.lumoraconf import (
-    CONFIG_FILE, Lumoraconf, device_line)
+    CONFIG_FILE, Lumoraconf, device_line, lumoraconf_argument_spec)
 
 # What the tool's reader and writer can hold: a field of 63 bytes, the model with its two
 # quotes in it, an address read into 30 bytes. Longer values would be cut silently.
@@ -127,6 +147,7 @@ WHITESPACE = re.compile(r"[ \t\n\r\f\v]")
 
 
 def check_values(module):
+    """Refuses what lumoraconf would cut or the backend's reader would split, without a word."""
     for key, limit in LIMITS.items():
         value = module.params[key]
         if value is None:
@@ -147,78 +168,93 @@ def registered(tools, name):
     return [device for device in tools.devices() if device["name"] == name]
 
 
+def add_words(params):
+    address = "ip=" + params["ip"] if params["ip"] else "nodename=" + params["nodename"]
+    return ["name=" + params["name"], "model=" + params["model"], address]
+
+
+def plan(module, tools):
+    """What a run does, found without changing anything: the devices under the name now, the
+    line a run leaves, and the lumoraconf commands that get there. Check mode stops here."""
+    params = module.params
+    name = params["name"]
+    before = registered(tools, name)
+    if params["state"] == "absent":
+        return dict(before=before, line="", commands=[["-r", name]] if before else [])
+    check_values(module)
+    words = add_words(params)
+    line = tools.plan(words, replace=bool(before))
+    # The fields are joined by " , "; a name that passed the add's checks, and a model,
+    # address and node name without commas, hold none.
+    if line.split(" , ")[2] == "Unknown" and not params["allow_unknown_model"]:
+        module.fail_json(
+            msg="model %r is not in the backend's catalogue (lumoraconf-query models); "
+                "lumoraconf would register it with the identifier Unknown, which the backend "
+                "cannot use. Set allow_unknown_model to register it anyway." % params["model"],
+            line=line)
+    if len(before) == 1 and device_line(before[0]) == line:
+        return dict(before=before, line=line, commands=[])
+    return dict(before=before, line=line,
+                commands=([["-r", name]] if before else []) + [["-a"] + words])
+
+
+def apply(module, tools, planned):
+    """Runs the planned commands and reads the result back; returns the device after them."""
+    name = module.params["name"]
+    removed = []
+    for words in planned["commands"]:
+        failure = tools.attempt(*words)
+        if failure is None:
+            if words[0] == "-r":
+                removed = [device_line(device) for device in planned["before"]]
+            continue
+        if removed:
+            module.fail_json(
+                changed=True, removed=removed,
+                msg="lumoraconf -a: %s; the device was removed by lumoraconf -r %s before, "
+                    "its line was: %s" % (failure, name, "".join(removed).rstrip("\n")))
+        module.fail_json(msg="lumoraconf %s: %s" % (words[0], failure))
+    after = registered(tools, name)
+    if module.params["state"] == "absent":
+        if after:
+            module.fail_json(msg="lumoraconf -r %s left the device registered" % name,
+                             changed=True, device=after[0])
+        return None
+    if len(after) != 1 or device_line(after[0]) != planned["line"]:
+        module.fail_json(changed=True, devices=after,
+                         msg="lumoraconf accepted the device, but the file reads back otherwise")
+    return after[0]
+
+
 def main():
+    argument_spec = dict(
+        name=dict(type="str", required=True),
+        model=dict(type="str"),
+        ip=dict(type="str"),
+        nodename=dict(type="str"),
+        state=dict(type="str", default="present", choices=["present", "absent"]),
+        allow_unknown_model=dict(type="bool", default=False),
+    )
+    argument_spec.update(lumoraconf_argument_spec())
     module = AnsibleModule(
-        argument_spec=dict(
-            name=dict(type="str", required=True),
-            model=dict(type="str"),
-            ip=dict(type="str"),
-            nodename=dict(type="str"),
-            state=dict(type="str", default="present", choices=["present", "absent"]),
-            allow_unknown_model=dict(type="bool", default=False),
-            lumoraconf_path=dict(type="path"),
-            query_path=dict(type="path"),
-        ),
+        argument_spec=argument_spec,
         mutually_exclusive=[("ip", "nodename")],
         required_if=[("state", "present", ("model",)),
                      ("state", "present", ("ip", "nodename"), True)],
         supports_check_mode=True,
     )
-    params = module.params
-    name = params["name"]
-    tools = Lumoraconf(module, params["lumoraconf_path"], params["query_path"])
-    before = registered(tools, name)
-    result = dict(changed=False, device=before[0] if before else None, commands=[])
-    diff = dict(before_header=CONFIG_FILE, after_header=CONFIG_FILE,
-                before="".join(device_line(d) for d in before))
-
-    if params["state"] == "absent":
-        commands = [["-r", name]] if before else []
-        predicted = ""
-    else:
-        check_values(module)
-        want = dict(name=name, model='"%s"' % params["model"], ip=params["ip"] or "",
-                    nodename=params["nodename"] or "")
-        if len(before) == 1 and all(before[0][key] == want[key] for key in want):
-            commands = []
-            predicted = diff["before"]
-        else:
-            known = params["model"] in tools.models()
-            if not known and not params["allow_unknown_model"]:
-                module.fail_json(
-                    msg="model %r is not in the backend's catalogue (lumoraconf-query models); "
-                        "lumoraconf would register it with Unknown identifiers, which the "
-                        "backend cannot use. Set allow_unknown_model to register it anyway."
-                        % params["model"])
-            address = "ip=" + want["ip"] if want["ip"] else "nodename=" + want["nodename"]
-            commands = ([["-r", name]] if before else []) + [
-                ["-a", "name=" + name, "model=" + params["model"], address]]
-            identifier = "<from the catalogue>" if known else "Unknown"
-            if before and before[0]["model"] == want["model"]:
-                identifier = before[0]["id"]
-            predicted = device_line(dict(want, id=identifier))
-
-    result["commands"] = [["lumoraconf"] + words for words in commands]
-    result["changed"] = bool(commands)
-    diff["after"] = predicted
-    if commands and not module.check_mode:
-        for words in commands:
-            tools.run(*words)
-        after = registered(tools, name)
-        if params["state"] == "absent" and after:
-            result["device"] = after[0]
-            module.fail_json(msg="lumoraconf -r %s left the device registered" % name, **result)
-        if params["state"] == "present":
-            if len(after) != 1 or any(after[0][key] != want[key] for key in want):
-                module.fail_json(
-                    msg="lumoraconf accepted the device, but the file reads back otherwise",
-                    devices=after, **result)
-            result["device"] = after[0]
-            diff["after"] = device_line(after[0])
-        else:
-            result["device"] = None
+    tools = Lumoraconf(module)
+    planned = plan(module, tools)
+    before = planned["before"]
+    result = dict(changed=bool(planned["commands"]), line=planned["line"],
+                  device=before[0] if before else None,
+                  commands=[["lumoraconf"] + words for words in planned["commands"]])
+    if planned["commands"] and not module.check_mode:
+        result["device"] = apply(module, tools, planned)
     if module._diff:
-        result["diff"] = diff
+        result["diff"] = dict(before_header=CONFIG_FILE, after_header=CONFIG_FILE,
+                              before="".join(device_line(d) for d in before),
+                              after=planned["line"])
     module.exit_json(**result)
 
 
