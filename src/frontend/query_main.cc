@@ -6,7 +6,9 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "query/discover_command.h"
 #include "query/query_answers.h"
 
 namespace {
@@ -20,11 +22,13 @@ constexpr char kUsage[] =
     "       lumoraconf-query [-z] names\n"
     "       lumoraconf-query [-z] labels\n"
     "       lumoraconf-query log\n"
+    "       lumoraconf-query discover [--timeout SECONDS] [--interface NAME]\n"
     "  models   model names the catalogue knows, one a line, without their quotes\n"
     "  devices  registered devices, one JSON object a line\n"
     "  names    names of the registered devices, one a line\n"
     "  labels   labels of the saved copies, one a line\n"
     "  log      log settings of the backend, a JSON object or null\n"
+    "  discover scanners answering on the local networks, one JSON object a line\n"
     "  -z       end each model name, device name or label with a NUL byte, not a line feed\n";
 
 int usage_error(const char* what) {
@@ -56,6 +60,9 @@ int main(int argc, char** argv) {
   if (command == "-h" || command == "--help") {
     std::fputs(kUsage, stdout);
     return write_answer({});
+  }
+  if (command == "discover" && terminator == '\n') {
+    return lumora::run_discover_command({}, std::vector<std::string>(argv + next + 1, argv + argc));
   }
   if (next + 1 < argc) return usage_error("too many arguments");
 

@@ -73,19 +73,29 @@ std::string_view label_of(std::string_view entry_name) {
 
 }  // namespace
 
-bool query_models(const QuerySources& sources, char terminator, std::string& out,
-                  std::string& error) {
+bool catalogue_model_names(const QuerySources& sources, std::vector<std::string>& names,
+                           std::string& error) {
   if (!catalogue_readable(sources.models_dir, sources.default_catalogue, error)) return false;
   const LoadedCatalogue catalogue;
   load_adv_models_from(sources.models_dir, sources.default_catalogue);
-  // The names stay in the list until the answer is written, so the set holds views of them.
+  // The names stay in the list until the list is released, so the set holds views of them.
   std::unordered_set<std::string_view> seen;
   for (const AdvModel* model = root_adv_model; model != nullptr; model = model->next) {
     const std::string_view name(model->name, bounded_length(model->name, kAdvModelNameSize));
     if (name.size() < 3 || name.front() != '"' || name.back() != '"') continue;
     const std::string_view inner = name.substr(1, name.size() - 2);
     if (!seen.insert(inner).second) continue;
-    out.append(inner);
+    names.emplace_back(inner);
+  }
+  return true;
+}
+
+bool query_models(const QuerySources& sources, char terminator, std::string& out,
+                  std::string& error) {
+  std::vector<std::string> names;
+  if (!catalogue_model_names(sources, names, error)) return false;
+  for (const std::string& name : names) {
+    out += name;
     out += terminator;
   }
   return true;

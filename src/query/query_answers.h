@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "common/paths.h"
 
@@ -25,6 +26,10 @@ struct QuerySources {
 // enclosed in double quotes cannot be found by the add command and is left out.
 bool query_models(const QuerySources& sources, char terminator, std::string& out,
                   std::string& error);
+
+// The same names as query_models, in the same order, as a list.
+bool catalogue_model_names(const QuerySources& sources, std::vector<std::string>& names,
+                           std::string& error);
 
 // One JSON object per device entry, in file order: {"name":..,"model":..,"id":..,"ip":..,
 // "nodename":..}, each field as the reader holds it (the model with its quotes, a field the
