@@ -34,8 +34,8 @@ class Run {
       : link_(link), on_found_(on_found) {}
 
   // Hands out what is complete; false when the receiver wants no more.
-  bool hand_out() {
-    for (const FoundScanner& scanner : census_.take_ready()) {
+  bool hand_out(bool last) {
+    for (const FoundScanner& scanner : census_.take_ready(last)) {
       if (!on_found_(scanner)) return false;
     }
     return true;
@@ -100,10 +100,10 @@ bool discover_scanners(const DiscoveryOptions& options,
     }
     if (!unsettled) continue;
     unsettled = false;
-    if (!run.hand_out()) return true;
+    if (!run.hand_out(false)) return true;
     run.ask_for_missing(Clock::now());
   }
-  run.hand_out();
+  run.hand_out(true);
   return true;
 }
 

@@ -131,7 +131,19 @@ std::vector<MdnsQuestion> ScannerCensus::missing_questions() const {
   return questions;
 }
 
-std::vector<FoundScanner> ScannerCensus::take_ready() {
+bool ScannerCensus::Instance::settled(
+    const std::map<std::string, std::vector<std::array<std::uint8_t, 4>>>& addresses) const {
+  if (!has_srv || !has_txt) return false;
+  return (type_index == kIppIndex && !scan) || addresses.count(host.key()) != 0;
+}
+
+std::vector<FoundScanner> ScannerCensus::take_ready(bool last) {
+  std::set<std::string> waiting;  // label keys with an instance not settled
+  if (!last) {
+    for (const Instance& instance : instances_) {
+      if (!instance.settled(addresses_)) waiting.insert(mdns_name({instance.name.labels.front()}).key());
+    }
+  }
   struct Batch {
     FoundScanner scanner;
     std::vector<std::size_t> type_indexes;
@@ -145,6 +157,7 @@ std::vector<FoundScanner> ScannerCensus::take_ready() {
     const auto addresses = addresses_.find(instance.host.key());
     if (addresses == addresses_.end()) continue;
     const std::string& label = instance.name.labels.front();
+    if (waiting.count(mdns_name({label}).key()) != 0) continue;
     for (const auto& address : addresses->second) {
       std::string key = mdns_name({label}).key();
       key.append(address.begin(), address.end());

@@ -54,10 +54,16 @@ class ScannerCensus {
 
   // The scanners complete now and not handed out before (one for each instance label and
   // address, compared as DNS compares names), in the order their instances were first seen.
-  std::vector<FoundScanner> take_ready();
+  // While some instance of the same label still lacks a record, its scanner waits, so that it
+  // is handed out once with every service type; at the end of the run (last) it no longer
+  // waits.
+  std::vector<FoundScanner> take_ready(bool last);
 
  private:
   struct Instance {
+    // All its records are in, or it is known to be no scanner.
+    bool settled(const std::map<std::string, std::vector<std::array<std::uint8_t, 4>>>& addresses) const;
+
     std::size_t type_index = 0;
     MdnsName name;
     bool has_srv = false;

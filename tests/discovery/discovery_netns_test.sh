@@ -1,0 +1,245 @@
+#!/usr/bin/env bash
+# End-to-end test of "lumoraconf-query discover" against real multicast DNS responders, in
+# private networks only.
+#
+# Usage: discovery_netns_test.sh QUERY_BINARY PRIVATE_NS
+#
+# Runs as root. The script re-runs itself through PRIVATE_NS (the lumora_private_ns program of
+# the test build) so that its mounts are its own: a scratch tree over /etc/opt holding the
+# test's catalogue, and a tmpfs over /run/netns, so the network namespaces it names are seen
+# by nobody else. It then makes four network namespaces: the querier's, joined by three veth
+# pairs to two responders (each with its own dbus-daemon and avahi-daemon over a private /run,
+# publishing with avahi-publish) and to a hostile responder. No datagram of the test leaves
+# them: lumoraconf-query runs only through the command of guard, which refuses to run a command unless
+# it finds itself in the namespace the test made, and the responders refuse likewise.
+# On any exit the responders are stopped, the test checks that none of their processes is
+# left, and the namespaces are deleted.
+#
+#   querier  vq1 10.77.1.1/24 ---- vr1 10.77.1.2 responder 1 (avahi)
+#            vq2 10.77.2.1/24 ---- vr2 10.77.2.2 responder 2 (avahi)
+#            vq3 10.77.3.1/24 ---- vh3 10.77.3.2 hostile responder
+set -uo pipefail
+
+query=${1:?usage: discovery_netns_test.sh QUERY_BINARY PRIVATE_NS}
+query=$(realpath "$query")
+private_ns=${2:?usage: discovery_netns_test.sh QUERY_BINARY PRIVATE_NS}
+here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=tests/sandbox/sandbox.sh
+source "$here/../sandbox/sandbox.sh"
+
+if [[ ${3-} != --in-namespace ]]; then
+  [[ $(id -u) == 0 ]] || { echo "discovery_netns_test: must run as root" >&2; exit 1; }
+  for tool in ip unshare dbus-daemon avahi-daemon avahi-publish python3; do
+    command -v "$tool" >/dev/null ||
+      { echo "discovery_netns_test: $tool is missing (scripts/lib.sh installs it)" >&2; exit 1; }
+  done
+  LUMORA_HOST_NETNS=$(readlink /proc/self/ns/net) || LUMORA_HOST_NETNS=
+  [[ -n $LUMORA_HOST_NETNS ]] ||
+    { echo "discovery_netns_test: cannot read this process's network namespace" >&2; exit 1; }
+  LUMORA_HOST_MNTNS=$(readlink /proc/self/ns/mnt)
+  export LUMORA_HOST_NETNS LUMORA_HOST_MNTNS
+  sandbox_enter "$private_ns" bash "$0" "$query" "$private_ns" --in-namespace
+  exit
+fi
+
+# --- inside the private mount namespace -------------------------------------------------------
+
+sandbox_private discovery_netns_test || exit 1
+failures=0
+fail() {
+  echo "FAIL: $*" >&2
+  failures=$((failures + 1))
+}
+
+tag=lumdisc$$
+ns_q=$tag-q
+ns_r1=$tag-r1
+ns_r2=$tag-r2
+ns_h=$tag-h
+namespaces=("$ns_q" "$ns_r1" "$ns_r2" "$ns_h")
+responder_pids=()
+netns_mounted=
+
+cleanup() {
+  local pid ns left
+  for pid in "${responder_pids[@]}"; do
+    kill -TERM "$pid" 2>/dev/null
+  done
+  for pid in "${responder_pids[@]}"; do
+    wait "$pid" 2>/dev/null
+  done
+  # Nothing the test started may outlive it: no process in its namespaces, none of the
+  # daemons the responders recorded.
+  for ns in "${namespaces[@]}"; do
+    [[ -e /run/netns/$ns ]] || continue
+    left=$(ip netns pids "$ns" 2>/dev/null)
+    if [[ -n $left ]]; then
+      fail "processes left in $ns: $(ps -o pid=,comm= -p "${left//$'\n'/,}" | tr '\n' ' ')"
+      # shellcheck disable=SC2086  # one pid a word
+      kill -KILL $left 2>/dev/null
+    fi
+    ip netns del "$ns" 2>/dev/null || fail "cannot delete namespace $ns"
+  done
+  if [[ -n $SANDBOX_ROOT ]]; then
+    while read -r pid; do
+      if kill -0 "$pid" 2>/dev/null; then
+        fail "responder process $pid is still running"
+        kill -KILL "$pid" 2>/dev/null
+      fi
+    done < <(cat "$SANDBOX_ROOT"/state-*/pids 2>/dev/null)
+  fi
+  [[ -z $netns_mounted ]] || umount /run/netns 2>/dev/null
+  sandbox_remove
+  if ((failures > 0)); then
+    echo "discovery_netns_test: $failures failure(s)" >&2
+    exit 1
+  fi
+  echo "discovery_netns_test: all checks passed"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM
+
+sandbox_make discovery || exit 1
+sandbox_mount discovery_netns_test /etc/opt || exit 1
+cp "$here/Lumsane.ini" /etc/opt/kelvane/scanner/lumora/Lumsane.ini
+mkdir -p /run/netns
+mount -t tmpfs -o mode=0755 lumora-netns /run/netns || { fail "cannot mount over /run/netns"; exit 1; }
+netns_mounted=1
+
+for ns in "${namespaces[@]}"; do
+  ip netns add "$ns" || { fail "cannot make namespace $ns"; exit 1; }
+  ip -n "$ns" link set lo up
+done
+link() {  # link NUMBER PEER_NAMESPACE PEER_INTERFACE
+  ip -n "$ns_q" link add "vq$1" type veth peer name "$3" netns "$2" &&
+    ip -n "$ns_q" addr add "10.77.$1.1/24" dev "vq$1" && ip -n "$ns_q" link set "vq$1" up &&
+    ip -n "$2" addr add "10.77.$1.2/24" dev "$3" && ip -n "$2" link set "$3" up
+}
+if ! { link 1 "$ns_r1" vr1 && link 2 "$ns_r2" vr2 && link 3 "$ns_h" vh3; }; then
+  fail "cannot link the namespaces"
+  exit 1
+fi
+
+# guard NS: sets guarded to the command prefix that runs a command in network namespace NS of
+# this test, after checking from inside that it is that namespace and not the one the test
+# started in.
+guarded=()
+guard() {
+  # shellcheck disable=SC2016  # expanded by the inner bash
+  guarded=(ip netns exec "$1" bash -c '
+    [[ $(ip netns identify) == "$1" && $(readlink /proc/self/ns/net) != "$LUMORA_HOST_NETNS" ]] ||
+      { echo "discovery_netns_test: not inside namespace $1; refusing to run $2" >&2; exit 99; }
+    shift
+    exec "$@"' in_namespace "$1")
+}
+
+# in_background NS COMMAND [ARG...]: starts COMMAND in namespace NS as a process of its own
+# whose pid the cleanup stops.
+in_background() {
+  guard "$1"
+  shift
+  (exec "${guarded[@]}" "$@") &
+  responder_pids+=($!)
+}
+
+# start_responder NS HOST_NAME INTERFACE SERVICES_FILE
+start_responder() {
+  local state=$SANDBOX_ROOT/state-$2
+  mkdir -p "$state"
+  in_background "$1" unshare --mount --propagation private \
+    bash "$here/avahi_responder.sh" "$state" "$2" "$3" "$4"
+}
+
+# Responder 1: a scanner the catalogue knows by a plain line, also announced as a printer that
+# scans; a printer that scans, known only through the scrambled line (with a shorter catalogue
+# name in its description too); two printers that do not scan.
+tab=$'\t'
+cat >"$SANDBOX_ROOT/services-1" <<SERVICES
+Office Scanner${tab}_uscan._tcp${tab}80${tab}ty=Kelvane LumaScan MX-200${tab}rs=eSCL
+Office Scanner${tab}_ipp._tcp${tab}631${tab}ty=Kelvane LumaScan MX-200${tab}Scan=T
+Hall MFP${tab}_ipp._tcp${tab}631${tab}ty=Kelvane LS-10-PRO series${tab}Scan=T
+Print Only${tab}_ipp._tcp${tab}631${tab}ty=Kelvane MX-200
+Print Off${tab}_ipp._tcp${tab}632${tab}ty=Kelvane MX-300${tab}Scan=F
+SERVICES
+# Responder 2: a scanner the catalogue does not know, and one over TLS whose instance name is
+# not ASCII and whose model is only in usb_MDL.
+cat >"$SANDBOX_ROOT/services-2" <<SERVICES
+Lab Scanner${tab}_uscan._tcp${tab}8080${tab}ty=Other Maker Z9
+Büro Scanner ✓${tab}_uscans._tcp${tab}443${tab}usb_MDL=MX-300
+SERVICES
+start_responder "$ns_r1" lumtest-one vr1 "$SANDBOX_ROOT/services-1"
+start_responder "$ns_r2" lumtest-two vr2 "$SANDBOX_ROOT/services-2"
+for _ in $(seq 300); do
+  [[ -e $SANDBOX_ROOT/state-lumtest-one/ready && -e $SANDBOX_ROOT/state-lumtest-two/ready ]] && break
+  sleep 0.1
+done
+[[ -e $SANDBOX_ROOT/state-lumtest-one/ready && -e $SANDBOX_ROOT/state-lumtest-two/ready ]] ||
+  { fail "the responders did not come up"; exit 1; }
+
+# run_discover NAME ARG...: runs discover in the querier's namespace; its output, errors and
+# status go to $SANDBOX_ROOT/NAME.out, .err and .status.
+run_discover() {
+  local name=$1
+  shift
+  guard "$ns_q"
+  "${guarded[@]}" "$query" discover "$@" >"$SANDBOX_ROOT/$name.out" 2>"$SANDBOX_ROOT/$name.err"
+  echo $? >"$SANDBOX_ROOT/$name.status"
+}
+
+# expect_lines NAME EXPECTED_JSON_LINES: the run's output holds exactly these objects, one a
+# line, in any order (responders answer in their own time), each line valid JSON.
+expect_lines() {
+  python3 - "$SANDBOX_ROOT/$1.out" "$2" <<'PY' || fail "$1: output differs (above)"
+import json, sys
+got_text = open(sys.argv[1], encoding="utf-8", errors="surrogateescape").read()
+got = [json.loads(line) for line in got_text.splitlines()]
+want = [json.loads(line) for line in sys.argv[2].splitlines() if line.strip()]
+key = lambda o: json.dumps(o, sort_keys=True)
+if sorted(map(key, got)) != sorted(map(key, want)) or not got_text.endswith("\n") and got:
+    print("got:\n" + got_text + "want:\n" + "\n".join(map(key, want)), file=sys.stderr)
+    sys.exit(1)
+PY
+}
+
+expect_status() {  # NAME STATUS
+  [[ $(cat "$SANDBOX_ROOT/$1.status") == "$2" ]] ||
+    fail "$1: exit status $(cat "$SANDBOX_ROOT/$1.status"), expected $2 ($(cat "$SANDBOX_ROOT/$1.err"))"
+}
+
+office='{"instance":"Office Scanner","host":"lumtest-one.local","ip":"10.77.1.2","port":80,"services":["_uscan._tcp","_ipp._tcp"],"ty":"Kelvane LumaScan MX-200","usb_MDL":null,"model":"MX-200","add":["-a","name=Office_Scanner","model=MX-200","ip=10.77.1.2"]}'
+hall='{"instance":"Hall MFP","host":"lumtest-one.local","ip":"10.77.1.2","port":631,"services":["_ipp._tcp"],"ty":"Kelvane LS-10-PRO series","usb_MDL":null,"model":"LS-10-PRO","add":["-a","name=Hall_MFP","model=LS-10-PRO","ip=10.77.1.2"]}'
+lab='{"instance":"Lab Scanner","host":"lumtest-two.local","ip":"10.77.2.2","port":8080,"services":["_uscan._tcp"],"ty":"Other Maker Z9","usb_MDL":null,"model":null,"add":null}'
+buero='{"instance":"Büro Scanner ✓","host":"lumtest-two.local","ip":"10.77.2.2","port":443,"services":["_uscans._tcp"],"ty":null,"usb_MDL":"MX-300","model":"MX-300","add":["-a","name=B_ro_Scanner","model=MX-300","ip=10.77.2.2"]}'
+
+# Every interface: the four scanners of both responders, no printer that does not scan.
+run_discover all --timeout 3
+expect_status all 0
+expect_lines all "$office"$'\n'"$hall"$'\n'"$lab"$'\n'"$buero"
+[[ ! -s $SANDBOX_ROOT/all.err ]] || fail "all: wrote to standard error: $(cat "$SANDBOX_ROOT/all.err")"
+
+# One interface: only the scanners on that link.
+run_discover one --interface vq2 --timeout 2
+expect_status one 0
+expect_lines one "$lab"$'\n'"$buero"
+
+# An interface that does not exist, and one that cannot multicast: a message, status 1.
+run_discover missing --interface nosuch0 --timeout 1
+expect_status missing 1
+[[ ! -s $SANDBOX_ROOT/missing.out ]] || fail "missing: printed $(cat "$SANDBOX_ROOT/missing.out")"
+grep -q "interface nosuch0" "$SANDBOX_ROOT/missing.err" || fail "missing: no message naming the interface"
+run_discover loopback --interface lo --timeout 1
+expect_status loopback 1
+
+# The hostile responder: junk prints nothing, the good answer after it is printed, and the run
+# ends on time.
+in_background "$ns_h" python3 "$here/hostile_responder.py" 10.77.3.2 "$SANDBOX_ROOT/hostile.ready"
+for _ in $(seq 100); do
+  [[ -e $SANDBOX_ROOT/hostile.ready ]] && break
+  sleep 0.1
+done
+started=$(date +%s%N)
+run_discover hostile --interface vq3 --timeout 2
+took_ms=$((($(date +%s%N) - started) / 1000000))
+expect_status hostile 0
+expect_lines hostile '{"instance":"Survivor","host":"survivor.local","ip":"10.77.3.2","port":80,"services":["_uscan._tcp"],"ty":"Kelvane MX-300","usb_MDL":null,"model":"MX-300","add":["-a","name=Survivor","model=MX-300","ip=10.77.3.2"]}'
+((took_ms < 3000)) || fail "hostile: the run took ${took_ms} ms with a 2 s timeout"
