@@ -3,15 +3,30 @@
 # `set -euo pipefail`.
 
 # The Debian packages the whole test suite needs (the man page tests want groff and mandoc,
-# the collection's test ansible-core); each script adds its own.
+# the collection's test ansible-core; lumoraconf-query's discover is built with ldns, found by
+# pkg-config, and its test runs real responders, avahi-daemon with its own dbus-daemon, and a
+# hostile one in python3, in network namespaces made with iproute2); each script adds its own.
 # shellcheck disable=SC2034  # used by the scripts that source this file
-lumora_test_packages=(cmake ninja-build g++ libgtest-dev libgmock-dev sane-utils iputils-ping
-                      bash-completion mount strace groff-base mandoc ansible-core)
+lumora_test_packages=(cmake ninja-build g++ pkg-config libldns-dev libgtest-dev libgmock-dev
+                      sane-utils iputils-ping bash-completion mount strace groff-base mandoc
+                      ansible-core iproute2 dbus avahi-daemon avahi-utils python3)
 
-# Installs the packages given, with the package lists refreshed first.
+# Installs the packages given, with the package lists refreshed first. No service may start
+# while they are installed: avahi-daemon would answer and send multicast DNS on the machine's
+# own network, and dbus and avahi are only ever run by the discovery test, inside network
+# namespaces of its own. Debian's maintainer scripts ask /usr/sbin/policy-rc.d before they
+# start a service, and 101 means "not allowed"; one is put in place for the install when the
+# machine has none, and removed after it.
 lumora_apt_install() {
-  apt-get update
-  DEBIAN_FRONTEND=noninteractive apt-get install -y "$@"
+  local policy=/usr/sbin/policy-rc.d made_policy=0 status=0
+  if [[ ! -e $policy ]]; then
+    printf '#!/bin/sh\n# put here by lumoraconf scripts/lib.sh for one apt-get install\nexit 101\n' >"$policy"
+    chmod 755 "$policy"
+    made_policy=1
+  fi
+  apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y "$@" || status=$?
+  ((made_policy == 0)) || rm -f "$policy"
+  return "$status"
 }
 
 # Runs the whole suite of build directory $1 with $2 jobs, output shown and kept in $3.
