@@ -10,8 +10,9 @@
 # by nobody else. It then makes four network namespaces: the querier's, joined by three veth
 # pairs to two responders (each with its own dbus-daemon and avahi-daemon over a private /run,
 # publishing with avahi-publish) and to a hostile responder. No datagram of the test leaves
-# them: lumoraconf-query runs only through the command of guard, which refuses to run a command unless
-# it finds itself in the namespace the test made, and the responders refuse likewise.
+# them: lumoraconf-query runs only through the guard of netns_lab.sh, which refuses to run a
+# command unless it finds itself in the namespace the test made, and the responders refuse
+# likewise.
 # On any exit the responders are stopped, the test checks that none of their processes is
 # left, and the namespaces are deleted.
 #
@@ -45,53 +46,15 @@ fi
 # --- inside the private mount namespace -------------------------------------------------------
 
 sandbox_private discovery_netns_test || exit 1
-failures=0
-fail() {
-  echo "FAIL: $*" >&2
-  failures=$((failures + 1))
-}
-
-tag=lumdisc$$
-ns_q=$tag-q
-ns_r1=$tag-r1
-ns_r2=$tag-r2
-ns_h=$tag-h
-namespaces=("$ns_q" "$ns_r1" "$ns_r2" "$ns_h")
-responder_pids=()
-netns_mounted=
+# shellcheck source=tests/discovery/netns_lab.sh
+source "$here/netns_lab.sh"
+fail() { lab_problem "$@"; }
 
 cleanup() {
-  local pid ns left
-  for pid in "${responder_pids[@]}"; do
-    kill -TERM "$pid" 2>/dev/null
-  done
-  for pid in "${responder_pids[@]}"; do
-    wait "$pid" 2>/dev/null
-  done
-  # Nothing the test started may outlive it: no process in its namespaces, none of the
-  # daemons the responders recorded.
-  for ns in "${namespaces[@]}"; do
-    [[ -e /run/netns/$ns ]] || continue
-    left=$(ip netns pids "$ns" 2>/dev/null)
-    if [[ -n $left ]]; then
-      fail "processes left in $ns: $(ps -o pid=,comm= -p "${left//$'\n'/,}" | tr '\n' ' ')"
-      # shellcheck disable=SC2086  # one pid a word
-      kill -KILL $left 2>/dev/null
-    fi
-    ip netns del "$ns" 2>/dev/null || fail "cannot delete namespace $ns"
-  done
-  if [[ -n $SANDBOX_ROOT ]]; then
-    while read -r pid; do
-      if kill -0 "$pid" 2>/dev/null; then
-        fail "responder process $pid is still running"
-        kill -KILL "$pid" 2>/dev/null
-      fi
-    done < <(cat "$SANDBOX_ROOT"/state-*/pids 2>/dev/null)
-  fi
-  [[ -z $netns_mounted ]] || umount /run/netns 2>/dev/null
+  lab_end
   sandbox_remove
-  if ((failures > 0)); then
-    echo "discovery_netns_test: $failures failure(s)" >&2
+  if ((lab_problems > 0)); then
+    echo "discovery_netns_test: $lab_problems failure(s)" >&2
     exit 1
   fi
   echo "discovery_netns_test: all checks passed"
@@ -102,53 +65,20 @@ trap 'exit 1' INT TERM
 sandbox_make discovery || exit 1
 sandbox_mount discovery_netns_test /etc/opt || exit 1
 cp "$here/Lumsane.ini" /etc/opt/kelvane/scanner/lumora/Lumsane.ini
-mkdir -p /run/netns
-mount -t tmpfs -o mode=0755 lumora-netns /run/netns || { fail "cannot mount over /run/netns"; exit 1; }
-netns_mounted=1
+lab_begin || { fail "cannot set up the private networks"; exit 1; }
 
-for ns in "${namespaces[@]}"; do
-  ip netns add "$ns" || { fail "cannot make namespace $ns"; exit 1; }
-  ip -n "$ns" link set lo up
-done
-link() {  # link NUMBER PEER_NAMESPACE PEER_INTERFACE
-  ip -n "$ns_q" link add "vq$1" type veth peer name "$3" netns "$2" &&
-    ip -n "$ns_q" addr add "10.77.$1.1/24" dev "vq$1" && ip -n "$ns_q" link set "vq$1" up &&
-    ip -n "$2" addr add "10.77.$1.2/24" dev "$3" && ip -n "$2" link set "$3" up
-}
-if ! { link 1 "$ns_r1" vr1 && link 2 "$ns_r2" vr2 && link 3 "$ns_h" vh3; }; then
-  fail "cannot link the namespaces"
+tag=lumdisc$$
+ns_q=$tag-q
+ns_r1=$tag-r1
+ns_r2=$tag-r2
+ns_h=$tag-h
+if ! { lab_add "$ns_q" "$ns_r1" "$ns_r2" "$ns_h" &&
+       lab_link "$ns_q" vq1 10.77.1.1/24 "$ns_r1" vr1 10.77.1.2/24 &&
+       lab_link "$ns_q" vq2 10.77.2.1/24 "$ns_r2" vr2 10.77.2.2/24 &&
+       lab_link "$ns_q" vq3 10.77.3.1/24 "$ns_h" vh3 10.77.3.2/24; }; then
+  fail "cannot make and link the namespaces"
   exit 1
 fi
-
-# guard NS: sets guarded to the command prefix that runs a command in network namespace NS of
-# this test, after checking from inside that it is that namespace and not the one the test
-# started in.
-guarded=()
-guard() {
-  # shellcheck disable=SC2016  # expanded by the inner bash
-  guarded=(ip netns exec "$1" bash -c '
-    [[ $(ip netns identify) == "$1" && $(readlink /proc/self/ns/net) != "$LUMORA_HOST_NETNS" ]] ||
-      { echo "discovery_netns_test: not inside namespace $1; refusing to run $2" >&2; exit 99; }
-    shift
-    exec "$@"' in_namespace "$1")
-}
-
-# in_background NS COMMAND [ARG...]: starts COMMAND in namespace NS as a process of its own
-# whose pid the cleanup stops.
-in_background() {
-  guard "$1"
-  shift
-  (exec "${guarded[@]}" "$@") &
-  responder_pids+=($!)
-}
-
-# start_responder NS HOST_NAME INTERFACE SERVICES_FILE
-start_responder() {
-  local state=$SANDBOX_ROOT/state-$2
-  mkdir -p "$state"
-  in_background "$1" unshare --mount --propagation private \
-    bash "$here/avahi_responder.sh" "$state" "$2" "$3" "$4"
-}
 
 # Responder 1: a scanner the catalogue knows by a plain line, also announced as a printer that
 # scans; a printer that scans, known only through the scrambled line (with a shorter catalogue
@@ -167,22 +97,17 @@ cat >"$SANDBOX_ROOT/services-2" <<SERVICES
 Lab Scanner${tab}_uscan._tcp${tab}8080${tab}ty=Other Maker Z9
 Büro Scanner ✓${tab}_uscans._tcp${tab}443${tab}usb_MDL=MX-300
 SERVICES
-start_responder "$ns_r1" lumtest-one vr1 "$SANDBOX_ROOT/services-1"
-start_responder "$ns_r2" lumtest-two vr2 "$SANDBOX_ROOT/services-2"
-for _ in $(seq 300); do
-  [[ -e $SANDBOX_ROOT/state-lumtest-one/ready && -e $SANDBOX_ROOT/state-lumtest-two/ready ]] && break
-  sleep 0.1
-done
-[[ -e $SANDBOX_ROOT/state-lumtest-one/ready && -e $SANDBOX_ROOT/state-lumtest-two/ready ]] ||
-  { fail "the responders did not come up"; exit 1; }
+lab_responder "$ns_r1" lumtest-one vr1 "$SANDBOX_ROOT/services-1"
+lab_responder "$ns_r2" lumtest-two vr2 "$SANDBOX_ROOT/services-2"
+lab_wait_ready lumtest-one lumtest-two || { fail "the responders did not come up"; exit 1; }
 
 # run_discover NAME ARG...: runs discover in the querier's namespace; its output, errors and
 # status go to $SANDBOX_ROOT/NAME.out, .err and .status.
 run_discover() {
   local name=$1
   shift
-  guard "$ns_q"
-  "${guarded[@]}" "$query" discover "$@" >"$SANDBOX_ROOT/$name.out" 2>"$SANDBOX_ROOT/$name.err"
+  lab_guard "$ns_q"
+  "${lab_guarded[@]}" "$query" discover "$@" >"$SANDBOX_ROOT/$name.out" 2>"$SANDBOX_ROOT/$name.err"
   echo $? >"$SANDBOX_ROOT/$name.status"
 }
 
@@ -232,7 +157,7 @@ expect_status loopback 1
 
 # The hostile responder: junk prints nothing, the good answer after it is printed, and the run
 # ends on time.
-in_background "$ns_h" python3 "$here/hostile_responder.py" 10.77.3.2 "$SANDBOX_ROOT/hostile.ready"
+lab_background "$ns_h" python3 "$here/hostile_responder.py" 10.77.3.2 "$SANDBOX_ROOT/hostile.ready"
 for _ in $(seq 100); do
   [[ -e $SANDBOX_ROOT/hostile.ready ]] && break
   sleep 0.1
