@@ -46,10 +46,11 @@ lab_add() {
 }
 
 # lab_link NS_A IF_A ADDRESS_A NS_B IF_B [ADDRESS_B]: a veth pair between two namespaces, both
-# ends up, with the addresses given (CIDR).
+# ends up, with the addresses given (CIDR; an empty one gives that end none, as for a bridge
+# port).
 lab_link() {
   ip -n "$1" link add "$2" type veth peer name "$5" netns "$4" &&
-    ip -n "$1" addr add "$3" dev "$2" && ip -n "$1" link set "$2" up &&
+    { [[ -z $3 ]] || ip -n "$1" addr add "$3" dev "$2"; } && ip -n "$1" link set "$2" up &&
     { [[ -z ${6-} ]] || ip -n "$4" addr add "$6" dev "$5"; } && ip -n "$4" link set "$5" up
 }
 
