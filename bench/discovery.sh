@@ -8,8 +8,9 @@
 #                                      and lumora_private_ns; root)
 #
 # RUNS (default 10) runs for each count, with the default timeout of 2 s; prints the median,
-# lowest and highest times. The first line comes as soon as the answers have settled, the exit
-# when the timeout is up.
+# lowest and highest times, counted from the start of the guarded command (whose own cost, the
+# start of `true` through the same guard, is printed first). The first line comes as soon as
+# the answers have settled, the exit when the timeout is up.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
@@ -76,6 +77,22 @@ ms = lambda values: "%.0f ms (%.0f to %.0f)" % (statistics.median(values) * 1e3,
 print(f"{responders:2d} responder(s), {runs} runs: first line {ms(first)}, exit {ms(whole)}")
 PY
 }
+
+# What the guarded start alone costs (ip netns exec, the checking bash), included in the figures.
+guard_cost() {
+  lab_guard "$ns_q"
+  python3 - "$runs" "${lab_guarded[@]}" true <<'PY'
+import statistics, subprocess, sys, time
+runs, command = int(sys.argv[1]), sys.argv[2:]
+times = []
+for _ in range(runs):
+    start = time.monotonic()
+    subprocess.run(command, check=True)
+    times.append(time.monotonic() - start)
+print("guarded start of true, %d runs: %.0f ms (median)" % (runs, statistics.median(times) * 1e3))
+PY
+}
+guard_cost || exit 1
 
 started=0
 for count in 1 20; do
