@@ -61,8 +61,10 @@ int main(int argc, char** argv) {
     std::fputs(kUsage, stdout);
     return write_answer({});
   }
-  if (command == "discover" && terminator == '\n') {
-    return lumora::run_discover_command({}, std::vector<std::string>(argv + next + 1, argv + argc));
+  if (command == "discover") {
+    return terminator == '\0' ? usage_error("-z applies to models, names and labels only")
+                               : lumora::run_discover_command(
+                                     {}, std::vector<std::string>(argv + next + 1, argv + argc));
   }
   if (next + 1 < argc) return usage_error("too many arguments");
 

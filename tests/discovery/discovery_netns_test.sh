@@ -147,6 +147,25 @@ run_discover one --interface vq2 --timeout 2
 expect_status one 0
 expect_lines one "$lab"$'\n'"$buero"
 
+# Misuse: status 2 and the usage on standard error, nothing on standard output. Run here, not
+# with the other usage tests, so that a regression that let one through would still send its
+# query inside the test's namespaces only.
+misuse=("-z discover" "discover --timeout" "discover --timeout 0" "discover --timeout 601"
+        "discover --timeout 2s" "discover --timeout 1.2345" "discover --interface sixteen-bytes-xx"
+        "discover --bogus 1" "discover all")
+lab_guard "$ns_q"
+for words in "${misuse[@]}"; do
+  read -r -a args <<<"$words"
+  "${lab_guarded[@]}" "$query" "${args[@]}" >"$SANDBOX_ROOT/misuse.out" 2>"$SANDBOX_ROOT/misuse.err"
+  status=$?
+  ((status == 2)) || fail "$words: exit status $status, expected 2"
+  [[ ! -s $SANDBOX_ROOT/misuse.out ]] || fail "$words: printed $(cat "$SANDBOX_ROOT/misuse.out")"
+  grep -q "^Usage: lumoraconf-query" "$SANDBOX_ROOT/misuse.err" || fail "$words: no usage on standard error"
+done
+"${lab_guarded[@]}" "$query" discover --interface "" >"$SANDBOX_ROOT/misuse.out" 2>"$SANDBOX_ROOT/misuse.err"
+status=$?
+((status == 2)) || fail "an empty interface name: exit status $status, expected 2"
+
 # An interface that does not exist, and one that cannot multicast: a message, status 1.
 run_discover missing --interface nosuch0 --timeout 1
 expect_status missing 1
