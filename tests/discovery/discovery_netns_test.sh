@@ -181,9 +181,19 @@ for _ in $(seq 100); do
   [[ -e $SANDBOX_ROOT/hostile.ready ]] && break
   sleep 0.1
 done
-started=$(date +%s%N)
-run_discover hostile --interface vq3 --timeout 2
-took_ms=$((($(date +%s%N) - started) / 1000000))
+# The time is taken around the query's own process, inside the namespace, so that the start of
+# the namespace and the guard on a loaded machine do not count.
+lab_guard "$ns_q"
+# shellcheck disable=SC2016  # expanded by the inner bash
+"${lab_guarded[@]}" bash -c 'started=${EPOCHREALTIME/./}; "$@"; status=$?
+  echo $(((${EPOCHREALTIME/./} - started) / 1000)) >"$0"; exit $status' \
+  "$SANDBOX_ROOT/hostile.ms" "$query" discover --interface vq3 --timeout 2 \
+  >"$SANDBOX_ROOT/hostile.out" 2>"$SANDBOX_ROOT/hostile.err"
+echo $? >"$SANDBOX_ROOT/hostile.status"
+took_ms=$(cat "$SANDBOX_ROOT/hostile.ms")
 expect_status hostile 0
 expect_lines hostile '{"instance":"Survivor","host":"survivor.local","ip":"10.77.3.2","port":80,"services":["_uscan._tcp"],"ty":"Kelvane MX-300","usb_MDL":null,"model":"MX-300","add":["-a","name=Survivor","model=MX-300","ip=10.77.3.2"]}'
-((took_ms < 3000)) || fail "hostile: the run took ${took_ms} ms with a 2 s timeout"
+echo "discovery_netns_test: the hostile run took ${took_ms} ms"
+# A run lasts its timeout; what it does after (the last census, the exit) is short.
+((took_ms < 2500)) || fail "hostile: the run took ${took_ms} ms with a 2 s timeout"
+((took_ms >= 2000)) || fail "hostile: the run ended after ${took_ms} ms, before its 2 s timeout"
