@@ -100,8 +100,12 @@ std::string friendly_name_for(const std::string& instance, std::vector<std::stri
   if (name.empty()) name = "scanner";
   std::string chosen = name;
   for (unsigned suffix = 2; std::find(taken.begin(), taken.end(), chosen) != taken.end(); ++suffix) {
-    const std::string tail = "_" + std::to_string(suffix);
-    chosen = name.substr(0, kNameLimit - tail.size()) + tail;
+    // Appended piece by piece: GCC 12 at -O3 takes `"_" + std::to_string(...)` for an
+    // overlapping copy (-Wrestrict, a false positive).
+    std::string tail(1, '_');
+    tail += std::to_string(suffix);
+    chosen = name.substr(0, kNameLimit - tail.size());
+    chosen += tail;
   }
   taken.push_back(chosen);
   return chosen;
