@@ -70,6 +70,7 @@ publish-domain=no
 [reflector]
 enable-reflector=no
 CONF
+: >"$state/avahi.log"  # there before the wait below reads it
 avahi-daemon -f "$state/avahi-daemon.conf" --no-drop-root --no-chroot --no-rlimits \
   --no-proc-title 2>"$state/avahi.log" &
 children+=($!)
