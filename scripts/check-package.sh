@@ -153,6 +153,16 @@ if command -v dpkg-shlibdeps >/dev/null && command -v file >/dev/null; then
     has_dep "$dep" || fail "Depends lacks $dep (from dpkg-shlibdeps): '$depends'"
   done
 fi
+# lumoraconf-query's discover loads ldns (libldns3, libldns3t64 on Debian 13); lumoraconf itself
+# loads nothing but the C library (and the C++ one when it is not linked in).
+if readelf -d "$unpacked/usr/bin/lumoraconf-query" | grep -q 'NEEDED.*libldns'; then
+  has_dep libldns3 || has_dep libldns3t64 || fail "Depends lacks the ldns library: '$depends'"
+else
+  fail "lumoraconf-query does not load libldns"
+fi
+if readelf -d "$unpacked/usr/bin/lumoraconf" | grep 'NEEDED' | grep -vqE 'lib(c|m|stdc\+\+|gcc_s)\.so|ld-linux'; then
+  fail "lumoraconf loads a library beyond the C and C++ ones: $(readelf -d "$unpacked/usr/bin/lumoraconf" | grep NEEDED)"
+fi
 for dep in sane-utils iputils-ping; do
   has_dep "$dep" && fail "$dep must be recommended, not a dependency: '$depends'"
 done

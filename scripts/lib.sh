@@ -12,24 +12,43 @@
   # modules that ansible-test would otherwise download (voluptuous, yamllint, pylint,
   # pycodestyle); CPack wants dpkg-dev and file, so that dpkg-shlibdeps works out the
   # package's dependencies.
-  lumora_test_packages=(cmake ninja-build g++ libgtest-dev libgmock-dev sane-utils iputils-ping
-                        bash-completion mount strace groff-base mandoc ansible-core python3-venv
-                        python3-voluptuous yamllint pylint pycodestyle dpkg-dev file)
+  # lumoraconf-query's discover is built with ldns, found by pkg-config, and its test runs real
+  # responders, avahi-daemon with its own dbus-daemon, and a hostile one in python3, in network
+  # namespaces made with iproute2.
+  lumora_test_packages=(cmake ninja-build g++ pkg-config libldns-dev libgtest-dev libgmock-dev
+                        sane-utils iputils-ping bash-completion mount strace groff-base mandoc
+                        ansible-core python3-venv python3-voluptuous yamllint pylint pycodestyle
+                        dpkg-dev file iproute2 dbus avahi-daemon avahi-utils python3)
   # The benchmarks in bench/ (installed by test-all.sh, so the README's test line readies them).
   lumora_bench_packages=(libbenchmark-dev time)
   # hardening.sh: each release's default clang with its runtimes, clang-tidy and cppcheck.
   lumora_hardening_packages=(clang libclang-rt-dev clang-tidy cppcheck)
   # fresh-machine.sh on the host: it bootstraps the roots and clones the tree into them.
   lumora_fresh_machine_packages=(debootstrap git)
-  # check-scripts.sh: shellcheck, and the parser of the scripts with the checker's language.
-  lumora_check_packages=(shellcheck shfmt python3)
+  # check-scripts.sh: shellcheck, and the parser of the scripts (the checker is in python3).
+  lumora_check_packages=(shellcheck shfmt)
 }
 
-# Installs the packages given, with the package lists refreshed first. Waits up to ten minutes
-# for another apt or dpkg run (unattended upgrades on a new machine) instead of failing at once.
+# Installs the packages given, with the package lists refreshed first. No service may start
+# while they are installed: avahi-daemon would answer and send multicast DNS on the machine's
+# own network, and dbus and avahi are only ever run by the discovery test, inside network
+# namespaces of its own. Debian's maintainer scripts ask /usr/sbin/policy-rc.d before they
+# start a service, and 101 means "not allowed"; one is put in place for the install when the
+# machine has none, and removed after it.
 lumora_apt_install() {
-  apt-get -o DPkg::Lock::Timeout=600 update
-  DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 install -y "$@"
+  local policy=/usr/sbin/policy-rc.d made_policy=0 status=0
+  if [[ ! -e $policy ]]; then
+    printf '#!/bin/sh\n# put here by lumoraconf scripts/lib.sh for one apt-get install\nexit 101\n' >"$policy"
+    chmod 755 "$policy"
+    made_policy=1
+  fi
+  # Waits up to ten minutes for another apt or dpkg run (unattended upgrades on a new machine)
+  # instead of failing at once.
+  { apt-get -o DPkg::Lock::Timeout=600 update &&
+      DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 install -y "$@"; } ||
+    status=$?
+  ((made_policy == 0)) || rm -f "$policy"
+  return "$status"
 }
 
 # Runs the whole suite of build directory $1 with $2 jobs, output shown and kept in $3.

@@ -1,6 +1,7 @@
 // lumoraconf-query: answers, for other programs, what the scanner backend's files hold (the
 // catalogue's models, the registered devices, the saved labels, the log settings) and what a
-// registration would write. It only reads: it never writes a file or runs a command.
+// registration would write, and finds the scanners answering on the local networks. It only
+// reads: it never writes a file or runs a command.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -10,6 +11,7 @@
 
 #include "common/build_config.h"
 #include "common/paths.h"
+#include "query/discover_command.h"
 #include "query/query_answers.h"
 #include "query/query_input.h"
 #include "registry/add_device.h"
@@ -28,6 +30,7 @@ constexpr char kUsage[] =
     "       lumoraconf-query labels [-z] [--prefix TEXT]\n"
     "       lumoraconf-query log\n"
     "       lumoraconf-query plan [--replace] name=NAME model=MODEL ip=ADDRESS|nodename=NODE\n"
+    "       lumoraconf-query discover [--timeout SECONDS] [--interface NAME]\n"
     "       lumoraconf-query --version | --help\n"
     "  models   model names the catalogue knows, one a line, without their quotes\n"
     "  devices  registered devices, one JSON object a line\n"
@@ -36,6 +39,7 @@ constexpr char kUsage[] =
     "  log      log settings of the backend, a JSON object or null\n"
     "  plan     the DEVICE= line that lumoraconf -a with these words would write, or its\n"
     "           refusal (exit status 3); --replace: as after lumoraconf -r NAME\n"
+    "  discover scanners answering on the local networks, one JSON object a line\n"
     "  -z       end each model name, device name or label with a NUL byte, not a line feed\n"
     "  --prefix only the model names, device names or labels that begin with TEXT\n"
     "Options may stand before or after the command.\n";
@@ -162,9 +166,30 @@ const Command* find_command(std::string_view name) {
   return nullptr;
 }
 
+// discover reads options of its own (--timeout, --interface), which no other command takes,
+// so the words after it are all its own; none of the list options applies to it.
+int discover_command(int argc, char** argv, int at) {
+  for (int i = 1; i < at; ++i) {
+    if (std::string_view(argv[i]) == "-z") {
+      return usage_error("-z applies to models, names and labels only");
+    }
+  }
+  if (at != 1) return usage_error("the options of discover go after it");
+  return lumora::run_discover_command({}, std::vector<std::string>(argv + at + 1, argv + argc));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view word = argv[i];
+    if (word == "--prefix") {
+      ++i;  // its text is no command
+    } else if (word.empty() || word.front() != '-') {
+      if (word == "discover") return discover_command(argc, argv, i);
+      break;
+    }
+  }
   Request request;
   unsigned given = kNothing;
   bool options_ended = false;

@@ -93,6 +93,21 @@ int parse_prefixed_model(char* line) {
 
 }  // namespace
 
+bool catalogue_model_names(const QuerySources& sources, std::vector<std::string>& names,
+                           std::string& error) {
+  if (!catalogue_readable(sources.models_dir, sources.default_catalogue, error)) return false;
+  const ScopedCatalogue catalogue;
+  load_adv_models_from(sources.models_dir, sources.default_catalogue);
+  // The names stay in the list until the list is released, so the set holds views of them.
+  std::unordered_set<std::string_view> seen;
+  for (const AdvModel* model = root_adv_model; model != nullptr; model = model->next) {
+    const std::string_view inner = findable_name(*model);
+    if (inner.empty() || !seen.insert(inner).second) continue;
+    names.emplace_back(inner);
+  }
+  return true;
+}
+
 bool query_models(const QuerySources& sources, const ListForm& form, std::string& out,
                   std::string& error) {
   if (!catalogue_readable(sources.models_dir, sources.default_catalogue, error)) return false;

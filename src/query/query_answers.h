@@ -5,6 +5,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/paths.h"
 
@@ -35,6 +36,10 @@ struct ListForm {
 // enclosed in double quotes cannot be found by the add command and is left out.
 bool query_models(const QuerySources& sources, const ListForm& form, std::string& out,
                   std::string& error);
+
+// The same names as query_models, in the same order, as a list.
+bool catalogue_model_names(const QuerySources& sources, std::vector<std::string>& names,
+                           std::string& error);
 
 // One JSON object per device entry, in file order: {"name":..,"model":..,"id":..,"ip":..,
 // "nodename":..}, each field as the reader holds it (the model with its quotes, a field the

@@ -1,0 +1,204 @@
+#include "query/discover_command.h"
+
+#include <net/if.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+
+#include "catalogue/model_match.h"
+#include "discovery/discovery_run.h"
+#include "query/json_text.h"
+
+namespace lumora {
+namespace {
+
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+// The add command's names hold at most 63 bytes (its device fields are 64 with the terminator).
+constexpr std::size_t kNameLimit = 63;
+constexpr int kMillisecondDigits = 3;
+
+bool name_byte(char byte) {
+  return (byte >= '0' && byte <= '9') || (byte >= 'a' && byte <= 'z') ||
+         (byte >= 'A' && byte <= 'Z') || byte == '-' || byte == '_';
+}
+
+int usage_error(const std::string& what) {
+  std::fprintf(stderr, "lumoraconf-query: discover: %s\n%s", what.c_str(), kDiscoverUsage);
+  return kExitUsage;
+}
+
+void append_key(std::string& out, const char* key) {
+  out += out.back() == '{' ? "\"" : ",\"";
+  out += key;
+  out += "\":";
+}
+
+void append_text_or_null(std::string& out, const char* key, std::string_view value) {
+  append_key(out, key);
+  if (value.empty()) {
+    out += "null";
+  } else {
+    append_json_string(out, value);
+  }
+}
+
+std::string dotted(const std::array<std::uint8_t, 4>& address) {
+  std::string out;
+  for (const std::uint8_t byte : address) {
+    if (!out.empty()) out += '.';
+    out += std::to_string(byte);
+  }
+  return out;
+}
+
+}  // namespace
+
+std::chrono::milliseconds parse_discovery_timeout(const std::string& text) {
+  const std::chrono::milliseconds invalid{-1};
+  long long whole = 0;
+  std::size_t at = 0;
+  for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at) {
+    whole = whole * 10 + (text[at] - '0');
+    if (whole > kLongestDiscovery.count() / 1000) return invalid;
+  }
+  if (at == 0) return invalid;
+  long long fraction = 0;
+  int digits = 0;
+  if (at < text.size() && text[at] == '.') {
+    for (++at; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at) {
+      if (++digits > kMillisecondDigits) return invalid;
+      fraction = fraction * 10 + (text[at] - '0');
+    }
+    if (digits == 0) return invalid;
+  }
+  if (at != text.size()) return invalid;
+  for (; digits < kMillisecondDigits; ++digits) fraction *= 10;
+  const std::chrono::milliseconds total{whole * 1000 + fraction};
+  if (total.count() == 0 || total > kLongestDiscovery) return invalid;
+  return total;
+}
+
+std::string friendly_name_for(const std::string& instance, std::vector<std::string>& taken) {
+  std::string name;
+  bool gap = false;
+  for (const char byte : instance) {
+    if (!name_byte(byte)) {
+      gap = true;
+      continue;
+    }
+    if (gap && !name.empty()) name += '_';
+    gap = false;
+    name += byte;
+  }
+  while (!name.empty() && name.front() == '_') name.erase(0, 1);
+  if (name.size() > kNameLimit) name.resize(kNameLimit);
+  while (!name.empty() && name.back() == '_') name.pop_back();
+  if (name.empty()) name = "scanner";
+  std::string chosen = name;
+  for (unsigned suffix = 2; std::find(taken.begin(), taken.end(), chosen) != taken.end(); ++suffix) {
+    // Appended piece by piece: GCC 12 at -O3 takes `"_" + std::to_string(...)` for an
+    // overlapping copy (-Wrestrict, a false positive).
+    std::string tail(1, '_');
+    tail += std::to_string(suffix);
+    chosen = name.substr(0, kNameLimit - tail.size());
+    chosen += tail;
+  }
+  taken.push_back(chosen);
+  return chosen;
+}
+
+std::string discovered_scanner_line(const FoundScanner& scanner,
+                                    const std::vector<std::string>& catalogue_names,
+                                    std::size_t model_index, std::vector<std::string>& taken) {
+  const std::string ip = dotted(scanner.address);
+  std::string out = "{";
+  append_key(out, "instance");
+  append_json_string(out, scanner.instance);
+  append_key(out, "host");
+  append_json_string(out, scanner.host);
+  append_key(out, "ip");
+  append_json_string(out, ip);
+  append_key(out, "port");
+  out += std::to_string(scanner.port);
+  append_key(out, "services");
+  out += '[';
+  for (const std::string& service : scanner.services) {
+    if (out.back() != '[') out += ',';
+    append_json_string(out, service);
+  }
+  out += ']';
+  append_text_or_null(out, "ty", scanner.ty);
+  append_text_or_null(out, "usb_MDL", scanner.usb_mdl);
+  if (model_index == kNoModelMatch) {
+    append_key(out, "model");
+    out += "null";
+    append_key(out, "add");
+    out += "null";
+  } else {
+    const std::string& model = catalogue_names[model_index];
+    append_key(out, "model");
+    append_json_string(out, model);
+    append_key(out, "add");
+    out += "[\"-a\",";
+    append_json_string(out, "name=" + friendly_name_for(scanner.instance, taken));
+    out += ',';
+    append_json_string(out, "model=" + model);
+    out += ',';
+    append_json_string(out, "ip=" + ip);
+    out += ']';
+  }
+  out += "}\n";
+  return out;
+}
+
+int run_discover_command(const QuerySources& sources, const std::vector<std::string>& args) {
+  DiscoveryOptions options;
+  for (std::size_t i = 0; i < args.size(); i += 2) {
+    if (i + 1 >= args.size()) return usage_error(args[i] + " needs a value");
+    const std::string& value = args[i + 1];
+    if (args[i] == "--timeout") {
+      options.timeout = parse_discovery_timeout(value);
+      if (options.timeout.count() < 0) {
+        return usage_error("--timeout takes seconds above 0 and at most 600: " + value);
+      }
+    } else if (args[i] == "--interface") {
+      if (value.empty() || value.size() >= IFNAMSIZ) {
+        return usage_error("not an interface name: " + value);
+      }
+      options.interface = value;
+    } else {
+      return usage_error("unknown option: " + args[i]);
+    }
+  }
+  std::vector<std::string> names;
+  std::string error;
+  if (!catalogue_model_names(sources, names, error)) {
+    std::fprintf(stderr, "lumoraconf-query: cannot read %s\n", error.c_str());
+    return kExitFailure;
+  }
+  std::vector<std::string> taken;
+  bool written = true;
+  const auto print = [&](const FoundScanner& scanner) {
+    const std::size_t model = match_catalogue_model(names, {scanner.ty, scanner.usb_mdl});
+    const std::string line = discovered_scanner_line(scanner, names, model, taken);
+    // Each line goes out whole as soon as it is known, for a reader that acts on it at once.
+    written = std::fwrite(line.data(), 1, line.size(), stdout) == line.size() &&
+              std::fflush(stdout) == 0;
+    return written;
+  };
+  if (!discover_scanners(options, print, error)) {
+    std::fprintf(stderr, "lumoraconf-query: discover: %s\n", error.c_str());
+    return kExitFailure;
+  }
+  if (!written) {
+    std::fprintf(stderr, "lumoraconf-query: write error: %s\n", std::strerror(errno));
+    return kExitFailure;
+  }
+  return 0;
+}
+
+}  // namespace lumora

@@ -1,0 +1,112 @@
+#!/usr/bin/env python3
+"""A hostile multicast DNS responder for the discovery tests.
+
+Usage: hostile_responder.py INTERFACE_ADDRESS READY_FILE
+
+Run by discovery_netns_test.sh inside a network namespace the test made, never on the
+machine's own network: it refuses to run unless its network namespace differs from the one
+named in LUMORA_HOST_NETNS. It answers each of the first queries it hears with junk (a cut
+message, a header alone, a message over the 9000-byte limit, compression pointers that loop,
+records whose data do not fit their type, records of another class, answers inside a query,
+records of an instance nobody announced, and a flood of cut messages), then with one good
+answer for the scanner "Survivor", which is what the querier must print and all it prints.
+"""
+import os
+import socket
+import struct
+import sys
+import time
+
+GROUP = "224.0.0.251"
+PORT = 5353
+CLASS_IN = 1
+T_A, T_PTR, T_TXT, T_SRV = 1, 12, 16, 33
+ANSWERED_QUERIES = 3
+
+
+def name(*labels):
+    out = b""
+    for label in labels:
+        data = label.encode() if isinstance(label, str) else label
+        out += bytes([len(data)]) + data
+    return out + b"\0"
+
+
+def record(owner, rtype, rdata, rclass=CLASS_IN, ttl=120):
+    return owner + struct.pack("!HHIH", rtype, rclass, ttl, len(rdata)) + rdata
+
+
+def message(records, flags=0x8400, ident=0):
+    return struct.pack("!HHHHHH", ident, flags, 0, len(records), 0, 0) + b"".join(records)
+
+
+def scanner(instance, host, address, ty, rclass=CLASS_IN, pad=0):
+    service = name("_uscan", "_tcp", "local")
+    full = name(instance, "_uscan", "_tcp", "local")
+    txt = bytes([len("ty=" + ty)]) + ("ty=" + ty).encode()
+    while pad > 0:
+        piece = min(pad, 255)
+        txt += bytes([piece]) + b"x" * piece
+        pad -= piece + 1
+    return [
+        record(service, T_PTR, full, rclass),
+        record(full, T_SRV, struct.pack("!HHH", 0, 0, 80) + name(host, "local"), rclass),
+        record(full, T_TXT, txt, rclass),
+        record(name(host, "local"), T_A, socket.inet_aton(address), rclass),
+    ]
+
+
+def junk(address):
+    header = struct.pack("!HHHHHH", 0, 0x8400, 0, 1, 0, 0)
+    good = message(scanner("Cut", "cut", address, "Kelvane MX-200"))
+    out = [
+        good[: len(good) - 7],                      # cut inside the last record
+        header[:11],                                # not even a header
+        message(scanner("Oversized", "big", address, "Kelvane MX-200", pad=9500)),
+        # an owner name that points at itself, and two that point at each other
+        header + b"\xc0\x0c" + struct.pack("!HHIH", T_PTR, CLASS_IN, 120, 2) + b"\xc0\x0c",
+        struct.pack("!HHHHHH", 0, 0x8400, 0, 2, 0, 0) + b"\xc0\x1a" +
+        struct.pack("!HHIH", T_A, CLASS_IN, 120, 4) + b"\x0a\x00\x00\x01" + b"\xc0\x0c" +
+        struct.pack("!HHIH", T_A, CLASS_IN, 120, 4) + b"\x0a\x00\x00\x01",
+        # records whose data do not have their type's shape
+        message([record(name("Wrong", "_uscan", "_tcp", "local"), T_SRV, b"\x00\x50")]),
+        message([record(name("wrong", "local"), T_A, b"\x0a\x00\x00")]),
+        message([record(name("_uscan", "_tcp", "local"), T_PTR, b"\x0a\x00\x00\x01")]),
+        message([record(name("Wrong", "_uscan", "_tcp", "local"), T_TXT, b"\x09ty=x")]),
+        # a whole scanner in the CHAOS class, one inside a query, one without its PTR
+        message(scanner("Chaos", "chaos", address, "Kelvane MX-200", rclass=3)),
+        message(scanner("Asker", "asker", address, "Kelvane MX-200"), flags=0),
+        message(scanner("Orphan", "orphan", address, "Kelvane MX-200")[1:]),
+        # a PTR to a name that is not an instance of the type it answers for
+        message([record(name("_uscan", "_tcp", "local"), T_PTR, name("Elsewhere", "_ipp", "_tcp", "local"))]),
+    ]
+    return out + [good[:20]] * 100
+
+
+def main():
+    address, ready = sys.argv[1], sys.argv[2]
+    here = os.readlink("/proc/self/ns/net")
+    if not os.environ.get("LUMORA_HOST_NETNS") or here == os.environ["LUMORA_HOST_NETNS"]:
+        sys.exit("hostile_responder: not in a network namespace of the test; refusing to run")
+    sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    sock.bind(("0.0.0.0", PORT))
+    sock.setsockopt(socket.IPPROTO_IP, socket.IP_ADD_MEMBERSHIP,
+                    socket.inet_aton(GROUP) + socket.inet_aton(address))
+    open(ready, "w").close()
+    for _ in range(ANSWERED_QUERIES):
+        data, sender = sock.recvfrom(9000)
+        if len(data) < 12 or data[2] & 0x80 or sender[1] == PORT:
+            continue
+        for datagram in junk(address):
+            try:
+                sock.sendto(datagram, sender)
+            except OSError:
+                pass  # over the link's largest datagram: the kernel refused it
+        time.sleep(0.2)  # the querier reads the junk first; a full socket buffer would drop this
+        sock.sendto(message(scanner("Survivor", "survivor", address, "Kelvane MX-300")), sender)
+    sock.close()
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,103 @@
+#include "query/discover_command.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "catalogue/model_match.h"
+
+namespace lumora {
+namespace {
+
+TEST(DiscoverCommandTest, TimeoutsAreSecondsWithAtMostMillisecondDigits) {
+  const std::pair<const char*, long long> cases[] = {
+      {"2", 2000},     {"0.5", 500},   {"1.25", 1250},  {"0.001", 1},    {"600", 600000},
+      {"600.000", 600000}, {"007", 7000},
+      {"0", -1},       {"0.000", -1},  {"600.001", -1}, {"601", -1},     {"99999999999999999999", -1},
+      {"", -1},        {".5", -1},     {"5.", -1},      {"1.2345", -1},  {"-1", -1},
+      {"+1", -1},      {"1e3", -1},    {" 1", -1},      {"1 ", -1},      {"2s", -1},
+  };
+  for (const auto& [text, expected] : cases) {
+    EXPECT_EQ(parse_discovery_timeout(text).count(), expected) << text;
+  }
+}
+
+TEST(DiscoverCommandTest, FriendlyNamesAreOnesTheAddAccepts) {
+  const std::pair<std::string, const char*> cases[] = {
+      {"Office", "Office"},
+      {"Office Scanner", "Office_Scanner"},
+      {"Office  -  Scanner", "Office_-_Scanner"},
+      {"lab_2-OG", "lab_2-OG"},
+      {" (Hall) MFP ", "Hall_MFP"},
+      {"B\xc3\xbcro Scanner \xe2\x9c\x93", "B_ro_Scanner"},
+      {"$(reboot); `id`", "reboot_id"},
+      {"__x__", "x"},
+      {"\xe2\x9c\x93", "scanner"},
+      {"", "scanner"},
+      {std::string(70, 'a'), "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa"},
+      {std::string(62, 'a') + " b", "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa"},
+  };
+  for (const auto& [instance, expected] : cases) {
+    std::vector<std::string> taken;
+    EXPECT_EQ(friendly_name_for(instance, taken), expected) << instance;
+  }
+}
+
+TEST(DiscoverCommandTest, AFriendlyNameTakenInTheRunGetsANumber) {
+  std::vector<std::string> taken;
+  EXPECT_EQ(friendly_name_for("Office Scanner", taken), "Office_Scanner");
+  EXPECT_EQ(friendly_name_for("Office-Scanner", taken), "Office-Scanner");
+  EXPECT_EQ(friendly_name_for("Office (Scanner)", taken), "Office_Scanner_2");
+  EXPECT_EQ(friendly_name_for("Office Scanner", taken), "Office_Scanner_3");
+  const std::string long_name(63, 'z');
+  EXPECT_EQ(friendly_name_for(long_name, taken), long_name);
+  EXPECT_EQ(friendly_name_for(long_name, taken), std::string(61, 'z') + "_2");
+}
+
+FoundScanner office() {
+  FoundScanner scanner;
+  scanner.instance = "Office \"1\"";
+  scanner.host = "lumascan-7.local";
+  scanner.address = {10, 77, 1, 2};
+  scanner.port = 80;
+  scanner.services = {"_uscan._tcp", "_ipp._tcp"};
+  scanner.ty = "Kelvane MX-200";
+  return scanner;
+}
+
+TEST(DiscoverCommandTest, ALineHoldsTheScannerAndTheAddCommand) {
+  const std::vector<std::string> names = {"LS-10", "MX-200"};
+  std::vector<std::string> taken;
+  EXPECT_EQ(discovered_scanner_line(office(), names, 1, taken),
+            R"({"instance":"Office \"1\"","host":"lumascan-7.local","ip":"10.77.1.2","port":80,)"
+            R"("services":["_uscan._tcp","_ipp._tcp"],"ty":"Kelvane MX-200","usb_MDL":null,)"
+            R"("model":"MX-200","add":["-a","name=Office_1","model=MX-200","ip=10.77.1.2"]})"
+            "\n");
+}
+
+TEST(DiscoverCommandTest, AnUnknownModelHasNoAddCommand) {
+  FoundScanner scanner = office();
+  scanner.ty.clear();
+  scanner.usb_mdl = "Z9";
+  std::vector<std::string> taken;
+  EXPECT_EQ(discovered_scanner_line(scanner, {"MX-200"}, kNoModelMatch, taken),
+            R"({"instance":"Office \"1\"","host":"lumascan-7.local","ip":"10.77.1.2","port":80,)"
+            R"("services":["_uscan._tcp","_ipp._tcp"],"ty":null,"usb_MDL":"Z9","model":null,"add":null})"
+            "\n");
+  EXPECT_TRUE(taken.empty());
+}
+
+TEST(DiscoverCommandTest, BytesThatAreNotUtf8Survive) {
+  FoundScanner scanner = office();
+  scanner.instance = "caf\xe9";
+  scanner.ty = "Kelvane\xff MX-200";
+  std::vector<std::string> taken;
+  const std::string line = discovered_scanner_line(scanner, {"MX-200"}, 0, taken);
+  EXPECT_NE(line.find(R"("instance":"caf\udce9")"), std::string::npos) << line;
+  EXPECT_NE(line.find(R"("ty":"Kelvane\udcff MX-200")"), std::string::npos) << line;
+  EXPECT_NE(line.find(R"("name=caf")"), std::string::npos) << line;
+}
+
+}  // namespace
+}  // namespace lumora
