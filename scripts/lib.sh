@@ -8,6 +8,13 @@
 lumora_test_packages=(cmake ninja-build g++ libgtest-dev libgmock-dev sane-utils iputils-ping
                       bash-completion mount strace groff-base mandoc ansible-core)
 
+# What scripts/reproducible.sh needs besides the build's own packages: reprotest, and the tools
+# of its variations (disorderfs for the file order, faketime for the clock). diffoscope shows
+# what differs when the builds do; its minimal flavour, because reprotest's recommends would
+# bring in a desktop's worth of libraries.
+# shellcheck disable=SC2034  # used by the scripts that source this file
+lumora_reproducible_packages=(reprotest disorderfs faketime diffoscope-minimal locales-all)
+
 # Installs the packages given, with the package lists refreshed first.
 lumora_apt_install() {
   apt-get update
