@@ -30,11 +30,12 @@ echo "reproducible: building $(git rev-parse HEAD) twice"
 
 build='cmake -S . -B build-deb -G Ninja -DCMAKE_BUILD_TYPE=Release -DLUMORA_BUILD_TESTS=OFF &&
 cmake --build build-deb && cd build-deb && umask 022 && cpack -G DEB'
-# --store-dir keeps both builds' packages for the listing below.
-if ! reprotest --verbosity 1 --vary=+all,-user_group --store-dir "$work/results" -c "$build" "$work/tree" \
+# --store-dir keeps the packages for the listing below; reprotest's own scratch directories go
+# under $work too (TMPDIR), not into /tmp.
+if ! TMPDIR=$work reprotest --verbosity 1 --vary=+all,-user_group --store-dir "$work/results" -c "$build" "$work/tree" \
        'build-deb/*.deb'; then
   echo "reproducible: the packages differ between the two builds, or a build failed (above)" >&2
   exit 1
 fi
-echo "reproducible: the packages of both builds:"
+echo "reproducible: identical in both builds:"
 (cd "$work/results" && find . -name '*.deb' -exec sha256sum {} + | sort -k 2)

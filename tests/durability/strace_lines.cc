@@ -164,7 +164,7 @@ std::vector<TracedCall> parse_trace(std::string_view text) {
                      [](char c) { return c >= '0' && c <= '9'; })) {
       throw TraceError(where(line_number) + "no process id (the trace must come from strace -f)");
     }
-    const int pid = std::atoi(std::string(line.substr(0, blank)).c_str());
+    const int pid = std::stoi(std::string(line.substr(0, blank)));
     std::string_view rest = line.substr(blank + 1);
     while (!rest.empty() && rest.front() == ' ') rest.remove_prefix(1);
     if (rest.substr(0, 3) == "---" || rest.substr(0, 3) == "+++") continue;
@@ -238,7 +238,7 @@ std::optional<DescriptorArg> decode_descriptor(std::string_view arg) {
     if (!rest.empty() && rest.front() == '-') ++digits;
     while (digits < rest.size() && rest[digits] >= '0' && rest[digits] <= '9') ++digits;
     if (digits == 0 || (digits == 1 && rest.front() == '-')) return std::nullopt;
-    descriptor.fd = std::atoi(std::string(rest.substr(0, digits)).c_str());
+    descriptor.fd = std::stoi(std::string(rest.substr(0, digits)));
     rest.remove_prefix(digits);
   }
   if (rest.empty()) return descriptor;
