@@ -6,7 +6,8 @@
 #           by their `<!-- fresh-machine: NAME -->` markers), and last, on trixie, the
 #           hardening checks (Debian 12's are CI's own hardening stage);
 #   root B: the README's package section, line by line, and lintian on the package (no error,
-#           no warning);
+#           no warning); on trixie also scripts/reproducible.sh (Debian 12's run is CI's own
+#           stage);
 #   root C: the package alone installed with apt (the count of packages it pulls in is
 #           printed), a registration with it, and apt purge.
 # The tree is a clone of this checkout's HEAD: only committed work is proven. Every stage runs
@@ -20,6 +21,7 @@
 #                              (default /var/tmp/lumora-apt-cache/SUITE)
 #   LUMORA_MIRROR=URL          Debian mirror (default http://deb.debian.org/debian)
 #   LUMORA_FRESH_HARDENING=0|1 run scripts/hardening.sh in root A (default: 1 on trixie only)
+#   LUMORA_FRESH_REPRODUCIBLE=0|1 run scripts/reproducible.sh in root B (default: 1 on trixie only)
 #   LUMORA_FRESH_FUZZ_SECONDS  seconds per fuzz target there (default 15)
 set -euo pipefail
 
@@ -46,6 +48,13 @@ elif [[ $suite == trixie ]]; then
   hardening=1
 else
   hardening=0
+fi
+if [[ -n ${LUMORA_FRESH_REPRODUCIBLE:-} ]]; then
+  reproducible=$LUMORA_FRESH_REPRODUCIBLE
+elif [[ $suite == trixie ]]; then
+  reproducible=1
+else
+  reproducible=0
 fi
 fuzz_seconds=${LUMORA_FRESH_FUZZ_SECONDS:-15}
 # Where the tree lies in a root: root's home, as a newcomer would clone it.
@@ -211,6 +220,11 @@ in_root "$work/b" /bin/sh -ec "
   echo 'lintian: no error, no warning'
   # The overridden tags, for the record (lintian counts them as found when shown).
   lintian --show-overrides --tags dir-or-file-in-etc-opt build-deb/lumoraconf_*.deb || true"
+if [[ $reproducible == 1 ]]; then
+  begin_stage "root B: scripts/reproducible.sh"
+  in_root "$work/b" /bin/sh -xc "cd $project && bash scripts/reproducible.sh"
+  end_stage
+fi
 debs=("$work/b$project"/build-deb/lumoraconf_*.deb)
 if [[ ${#debs[@]} != 1 || ! -f ${debs[0]} ]]; then
   echo "fresh-machine: the package section left no single build-deb/lumoraconf_*.deb" >&2

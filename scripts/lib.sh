@@ -1,19 +1,24 @@
 # shellcheck shell=bash
-# What test-all.sh, hardening.sh and fuzz.sh share. Sourced from the project root, after
+# What test-all.sh, hardening.sh, fuzz.sh and reproducible.sh share. Sourced from the project root, after
 # `set -euo pipefail`.
 
-# The Debian packages the whole test suite needs (the man page tests want groff and mandoc,
-# the collection's test ansible-core); each script adds its own.
+# The Debian packages that build the tool and its package (CPack needs dpkg-dev and the `file`
+# utility to let dpkg-shlibdeps work out the dependencies).
 # shellcheck disable=SC2034  # used by the scripts that source this file
-lumora_test_packages=(cmake ninja-build g++ libgtest-dev libgmock-dev sane-utils iputils-ping
-                      bash-completion mount strace groff-base mandoc ansible-core)
+lumora_build_packages=(cmake ninja-build g++ dpkg-dev file)
+# The Debian packages the whole test suite needs besides (the man page tests want groff and
+# mandoc, the collection's test ansible-core); each script adds its own.
+# shellcheck disable=SC2034  # used by the scripts that source this file
+lumora_test_packages=("${lumora_build_packages[@]}" libgtest-dev libgmock-dev sane-utils
+                      iputils-ping bash-completion mount strace groff-base mandoc ansible-core)
 
-# What scripts/reproducible.sh needs besides the build's own packages: reprotest, and the tools
-# of its variations (disorderfs for the file order, faketime for the clock). diffoscope shows
+# What scripts/reproducible.sh needs besides the build's own packages: git (it builds the
+# committed tree), reprotest, the tools of its variations (disorderfs for the file order,
+# faketime for the clock, every locale for the locale). diffoscope shows
 # what differs when the builds do; its minimal flavour, because reprotest's recommends would
 # bring in a desktop's worth of libraries.
 # shellcheck disable=SC2034  # used by the scripts that source this file
-lumora_reproducible_packages=(reprotest disorderfs faketime diffoscope-minimal locales-all)
+lumora_reproducible_packages=(git reprotest disorderfs faketime diffoscope-minimal locales-all)
 
 # Installs the packages given, with the package lists refreshed first.
 lumora_apt_install() {

@@ -18,7 +18,8 @@ cd "$(dirname "$0")/.."
 # shellcheck source=scripts/lib.sh
 source scripts/lib.sh
 
-lumora_apt_install cmake ninja-build g++ dpkg-dev file "${lumora_reproducible_packages[@]}"
+# Without recommends: reprotest recommends the whole of diffoscope.
+lumora_apt_install --no-install-recommends "${lumora_build_packages[@]}" "${lumora_reproducible_packages[@]}"
 
 # Only committed work, as fresh-machine.sh proves it: a build directory or an edit lying in the
 # checkout must not make the two builds agree or differ.

@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 # shellcheck source=scripts/lib.sh
 source scripts/lib.sh
 
-lumora_apt_install "${lumora_test_packages[@]}" libbenchmark-dev dpkg-dev file
+lumora_apt_install "${lumora_test_packages[@]}" libbenchmark-dev
 
 build=${LUMORA_BUILD_DIR:-build}
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMORA_WERROR=ON
