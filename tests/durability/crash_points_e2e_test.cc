@@ -139,6 +139,20 @@ TEST_F(CrashPointsTest, EveryWritingCommandLeavesTheOldOrTheNewFilesAtEveryCrash
   }
 }
 
+// The first registration on a new machine makes the configuration file: a crash before the
+// run returns may leave no file at all, but never an empty or a cut one.
+TEST_F(CrashPointsTest, TheFirstRegistrationMakesTheFileWholeOrNotAtAll) {
+  start_fresh();
+  fs::remove(sandbox_->host_path(kConfigPath));
+  const TracedRun run = traced({"-a", "name=office", "model=M", "ip=192.168.1.20"});
+  ASSERT_EQ(run.before.count(kConfigName), 0u);
+  ASSERT_EQ(run.after.count(kConfigName), 1u);
+  const CrashReport report = check(run, run.calls);
+  EXPECT_EQ(report.replay_mismatch, "");
+  EXPECT_TRUE(report.findings.empty()) << format_report(report, 10);
+  std::cout << "[ crash states ] -a on a directory without the file: " << format_report(report, 0);
+}
+
 // --- seeded faults --------------------------------------------------------------------------
 // Each edit turns the trace of a correct run into that of a faulty one; the check must find it.
 

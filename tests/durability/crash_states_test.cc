@@ -79,6 +79,20 @@ TEST(CrashStatesTest, AMissingDirectoryFsyncIsFoundOnceTheRunHasReturned) {
   }
 }
 
+// The mode set after the fsync may be lost while the rename is kept: the new content under the
+// private mode the file was made with.
+TEST(CrashStatesTest, AModeChangeAfterTheFsyncIsFound) {
+  std::string text = without_line(kSoundReplacement, "1 fchmod(3</d/.new.A>, 0644) = 0\n");
+  text.insert(text.find("1 close(3"), "1 fchmod(3</d/.new.A>, 0644) = 0\n");
+  const CrashReport report = check_text(text);
+  EXPECT_EQ(report.replay_mismatch, "");
+  ASSERT_FALSE(report.findings.empty());
+  for (const CrashFinding& finding : report.findings) {
+    EXPECT_EQ(finding.found, "the new content with another mode (mode 0600)");
+    EXPECT_NE(finding.outcome.find("lost: line 7: chmod file #1 0644"), std::string::npos) << finding.outcome;
+  }
+}
+
 TEST(CrashStatesTest, WritingTheFileInPlaceIsFound) {
   const CrashReport report = check_text(
       "1 openat(AT_FDCWD</>, \"/d/f.cfg\", O_WRONLY|O_TRUNC) = 3</d/f.cfg>\n"
