@@ -44,7 +44,8 @@ DirectorySnapshot snapshot(const std::string& host_dir) {
     std::ifstream in(entry.path(), std::ios::binary);
     std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     struct stat info {};
-    if (::stat(entry.path().c_str(), &info) != 0) throw std::runtime_error("stat " + entry.path().string());
+    if (::stat(entry.path().c_str(), &info) != 0)
+      throw std::runtime_error("stat " + entry.path().string());
     files[entry.path().filename().string()] = {content, info.st_mode & 07777u};
   }
   return files;
@@ -52,7 +53,9 @@ DirectorySnapshot snapshot(const std::string& host_dir) {
 
 std::string sample_config() {
   std::string text = "log=/var/x.log , 2 , a\n";
-  for (int i = 0; i < 20; ++i) text += ip_device_line("dev" + std::to_string(i), "\"M\"", "Unknown", "10.0.0." + std::to_string(i + 1));
+  for (int i = 0; i < 20; ++i)
+    text += ip_device_line("dev" + std::to_string(i), "\"M\"", "Unknown",
+                           "10.0.0." + std::to_string(i + 1));
   return text;
 }
 
@@ -85,8 +88,17 @@ class CrashPointsTest : public SandboxTest {
     const std::string dir = sandbox_->host_path(kConfigDirPath);
     run.before = snapshot(dir);
     // A sanitizer build's leak check cannot run under ptrace; every untraced run keeps it.
-    std::vector<std::string> traced = {"-f", "-y", "-xx", "-qq", "-s", kStringLimit, "-o", kTracePath,
-                                       "-E", "LSAN_OPTIONS=detect_leaks=0", LUMORA_TOOL_BINARY};
+    std::vector<std::string> traced = {"-f",
+                                       "-y",
+                                       "-xx",
+                                       "-qq",
+                                       "-s",
+                                       kStringLimit,
+                                       "-o",
+                                       kTracePath,
+                                       "-E",
+                                       "LSAN_OPTIONS=detect_leaks=0",
+                                       LUMORA_TOOL_BINARY};
     traced.insert(traced.end(), args.begin(), args.end());
     RunOptions options;
     options.binary = "/usr/bin/strace";
@@ -102,7 +114,8 @@ class CrashPointsTest : public SandboxTest {
     StepOptions options;
     options.directory = kConfigDirPath;
     options.umask = static_cast<unsigned>(current_umask());
-    return check_crash_states(directory_steps(calls, run.before, options), run.before, run.after, is_leftover);
+    return check_crash_states(directory_steps(calls, run.before, options), run.before, run.after,
+                              is_leftover);
   }
 };
 
@@ -127,14 +140,15 @@ TEST_F(CrashPointsTest, EveryWritingCommandLeavesTheOldOrTheNewFilesAtEveryCrash
     const auto start = std::chrono::steady_clock::now();
     const TracedRun run = traced(args);
     const CrashReport report = check(run, run.calls);
-    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - start);
     EXPECT_EQ(run.out, "") << joined(args);
     // The run changed the directory: otherwise there was nothing to crash in.
     EXPECT_NE(run.before, run.after) << joined(args);
     EXPECT_EQ(report.replay_mismatch, "") << joined(args);
     EXPECT_TRUE(report.findings.empty()) << joined(args) << ": " << format_report(report, 10);
-    std::cout << "[ crash states ] " << joined(args) << ": " << format_report(report, 0) << "  (traced and checked in "
-              << took.count() << " ms)\n";
+    std::cout << "[ crash states ] " << joined(args) << ": " << format_report(report, 0)
+              << "  (traced and checked in " << took.count() << " ms)\n";
     RecordProperty("states " + joined(args), static_cast<int>(report.states));
   }
 }
@@ -172,18 +186,22 @@ std::string pending_named(const std::string& arg) {
 bool is_sync(const TracedCall& call) { return call.name == "fsync" || call.name == "fdatasync"; }
 
 std::vector<TracedCall> without_fsync_of_the_new_file(std::vector<TracedCall> calls) {
-  std::erase_if(calls, [](const TracedCall& call) { return is_sync(call) && !pending_named(call.args[0]).empty(); });
+  std::erase_if(calls, [](const TracedCall& call) {
+    return is_sync(call) && !pending_named(call.args[0]).empty();
+  });
   return calls;
 }
 
 std::vector<TracedCall> renamed_before_fsync(std::vector<TracedCall> calls) {
   const auto rename = std::find_if(calls.begin(), calls.end(), [](const TracedCall& call) {
-    return call.name.rfind("rename", 0) == 0 && !pending_named(call.args[call.name == "rename" ? 0 : 1]).empty();
+    return call.name.rfind("rename", 0) == 0 &&
+           !pending_named(call.args[call.name == "rename" ? 0 : 1]).empty();
   });
   const auto sync = std::find_if(calls.begin(), rename, [](const TracedCall& call) {
     return is_sync(call) && !pending_named(call.args[0]).empty();
   });
-  if (rename == calls.end() || sync == rename) throw TraceError("no fsync and rename of a pending file to swap");
+  if (rename == calls.end() || sync == rename)
+    throw TraceError("no fsync and rename of a pending file to swap");
   std::rotate(sync, rename, rename + 1);
   return calls;
 }
@@ -207,7 +225,8 @@ std::vector<TracedCall> written_in_place(std::vector<TracedCall> calls, const st
   }
   if (pending.empty()) throw TraceError("no pending file in the trace");
   std::erase_if(calls, [](const TracedCall& call) {
-    return call.name.rfind("rename", 0) == 0 && !pending_named(call.args[call.name == "rename" ? 0 : 1]).empty();
+    return call.name.rfind("rename", 0) == 0 &&
+           !pending_named(call.args[call.name == "rename" ? 0 : 1]).empty();
   });
   const std::string from = encode_string(pending);
   const std::string to = encode_string(target);
@@ -217,17 +236,20 @@ std::vector<TracedCall> written_in_place(std::vector<TracedCall> calls, const st
   for (TracedCall& call : calls) {
     bool named = false;
     for (std::string& arg : call.args) {
-      for (std::size_t at = arg.find(from_bytes); at != std::string::npos; at = arg.find(from_bytes, at + to_bytes.size())) {
+      for (std::size_t at = arg.find(from_bytes); at != std::string::npos;
+           at = arg.find(from_bytes, at + to_bytes.size())) {
         arg.replace(at, from_bytes.size(), to_bytes);
         named = true;
       }
     }
     if (basename_of(call.result_path) == pending) {
-      call.result_path = call.result_path.substr(0, call.result_path.size() - pending.size()) + target;
+      call.result_path =
+          call.result_path.substr(0, call.result_path.size() - pending.size()) + target;
     }
     if (named && (call.name == "openat" || call.name == "open")) {
       std::string& flags = call.args[call.name == "openat" ? 2 : 1];
-      if (const std::size_t at = flags.find("O_EXCL"); at != std::string::npos) flags.replace(at, 6, "O_TRUNC");
+      if (const std::size_t at = flags.find("O_EXCL"); at != std::string::npos)
+        flags.replace(at, 6, "O_TRUNC");
     }
   }
   return calls;
@@ -238,12 +260,14 @@ void show(const std::string& fault, const std::string& command, const CrashRepor
   std::cout << "[ seeded fault ] " << fault << ", " << command << ": " << format_report(report, 2);
 }
 
-bool has_finding(const CrashReport& report, const std::string& entry, const std::string& found_start,
-                 const std::string& after_step_part) {
-  return std::any_of(report.findings.begin(), report.findings.end(), [&](const CrashFinding& finding) {
-    return finding.entry == entry && finding.found.rfind(found_start, 0) == 0 &&
-           (finding.returned ? std::string("returned") : finding.after_step).find(after_step_part) != std::string::npos;
-  });
+bool has_finding(const CrashReport& report, const std::string& entry,
+                 const std::string& found_start, const std::string& after_step_part) {
+  return std::any_of(report.findings.begin(), report.findings.end(),
+                     [&](const CrashFinding& finding) {
+                       return finding.entry == entry && finding.found.rfind(found_start, 0) == 0 &&
+                              (finding.returned ? std::string("returned") : finding.after_step)
+                                      .find(after_step_part) != std::string::npos;
+                     });
 }
 
 TEST_F(CrashPointsTest, SeededFaultsAreFoundInTracesOfTheConfigurationFileAndOfALabelledCopy) {
@@ -251,7 +275,8 @@ TEST_F(CrashPointsTest, SeededFaultsAreFoundInTracesOfTheConfigurationFileAndOfA
     std::vector<std::string> args;
     std::string entry;
   };
-  for (const Target& target : {Target{{"-LI"}, kConfigName}, Target{{"-s:saved"}, "saved.lumoraconf"}}) {
+  for (const Target& target :
+       {Target{{"-LI"}, kConfigName}, Target{{"-s:saved"}, "saved.lumoraconf"}}) {
     start_fresh();
     const TracedRun run = traced(target.args);
     const std::string command = target.args[0];
@@ -262,21 +287,26 @@ TEST_F(CrashPointsTest, SeededFaultsAreFoundInTracesOfTheConfigurationFileAndOfA
     CrashReport report = check(run, without_fsync_of_the_new_file(run.calls));
     show("no fsync of the new file", command, report);
     EXPECT_EQ(report.replay_mismatch, "");
-    EXPECT_TRUE(has_finding(report, target.entry, "an empty file", "rename")) << command << ": " << format_report(report, 5);
-    EXPECT_TRUE(has_finding(report, target.entry, "", "returned")) << command << ": " << format_report(report, 5);
+    EXPECT_TRUE(has_finding(report, target.entry, "an empty file", "rename"))
+        << command << ": " << format_report(report, 5);
+    EXPECT_TRUE(has_finding(report, target.entry, "", "returned"))
+        << command << ": " << format_report(report, 5);
 
     // Renamed before the fsync: between the two, the name holds a file whose bytes may be lost.
     report = check(run, renamed_before_fsync(run.calls));
     show("renamed before its fsync", command, report);
     EXPECT_EQ(report.replay_mismatch, "");
-    EXPECT_TRUE(has_finding(report, target.entry, "an empty file", "rename")) << command << ": " << format_report(report, 5);
-    EXPECT_FALSE(has_finding(report, target.entry, "", "returned")) << command << ": " << format_report(report, 5);
+    EXPECT_TRUE(has_finding(report, target.entry, "an empty file", "rename"))
+        << command << ": " << format_report(report, 5);
+    EXPECT_FALSE(has_finding(report, target.entry, "", "returned"))
+        << command << ": " << format_report(report, 5);
 
     // Without the directory's fsync, the run returns while the rename may still be lost.
     report = check(run, without_directory_fsync(run.calls));
     show("no fsync of the directory", command, report);
     EXPECT_EQ(report.replay_mismatch, "");
-    EXPECT_TRUE(has_finding(report, target.entry, "the old file", "returned")) << command << ": " << format_report(report, 5);
+    EXPECT_TRUE(has_finding(report, target.entry, "the old file", "returned"))
+        << command << ": " << format_report(report, 5);
     EXPECT_TRUE(std::none_of(report.findings.begin(), report.findings.end(),
                              [](const CrashFinding& finding) { return !finding.returned; }))
         << command << ": " << format_report(report, 5);
@@ -285,8 +315,10 @@ TEST_F(CrashPointsTest, SeededFaultsAreFoundInTracesOfTheConfigurationFileAndOfA
     report = check(run, written_in_place(run.calls, target.entry));
     show("written in place", command, report);
     EXPECT_EQ(report.replay_mismatch, "");
-    EXPECT_TRUE(has_finding(report, target.entry, "an empty file", "truncate")) << command << ": " << format_report(report, 5);
-    EXPECT_TRUE(has_finding(report, target.entry, "", "write")) << command << ": " << format_report(report, 5);
+    EXPECT_TRUE(has_finding(report, target.entry, "an empty file", "truncate"))
+        << command << ": " << format_report(report, 5);
+    EXPECT_TRUE(has_finding(report, target.entry, "", "write"))
+        << command << ": " << format_report(report, 5);
   }
 }
 

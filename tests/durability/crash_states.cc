@@ -26,21 +26,29 @@ void apply_change(Image& image, const Step& step, std::size_t outcome) {
   switch (step.kind) {
     case StepKind::kWrite: {
       const std::string_view bytes =
-          outcome == kCut ? std::string_view(step.bytes).substr(0, step.bytes.size() / 2) : step.bytes;
+          outcome == kCut ? std::string_view(step.bytes).substr(0, step.bytes.size() / 2)
+                          : step.bytes;
       const auto offset = static_cast<std::size_t>(step.offset);
       if (image.content.size() < offset + bytes.size()) image.content.resize(offset + bytes.size());
       image.content.replace(offset, bytes.size(), bytes);
       break;
     }
-    case StepKind::kTruncate: image.content.resize(static_cast<std::size_t>(step.size)); break;
-    case StepKind::kChmod: image.mode = step.mode; break;
-    default: break;
+    case StepKind::kTruncate:
+      image.content.resize(static_cast<std::size_t>(step.size));
+      break;
+    case StepKind::kChmod:
+      image.mode = step.mode;
+      break;
+    default:
+      break;
   }
 }
 
 void apply_entry_change(std::map<std::string, int>& entries, const Step& step) {
   switch (step.kind) {
-    case StepKind::kCreate: entries[step.name] = step.file; break;
+    case StepKind::kCreate:
+      entries[step.name] = step.file;
+      break;
     case StepKind::kRename: {
       auto old_entry = entries.find(step.name);
       if (old_entry == entries.end()) break;
@@ -49,29 +57,37 @@ void apply_entry_change(std::map<std::string, int>& entries, const Step& step) {
       entries[step.new_name] = file;
       break;
     }
-    case StepKind::kUnlink: entries.erase(step.name); break;
-    default: break;
+    case StepKind::kUnlink:
+      entries.erase(step.name);
+      break;
+    default:
+      break;
   }
 }
 
 std::string octal_mode(unsigned mode) {
   std::string text;
-  for (int shift = 9; shift >= 0; shift -= 3) text += static_cast<char>('0' + ((mode >> shift) & 7u));
+  for (int shift = 9; shift >= 0; shift -= 3)
+    text += static_cast<char>('0' + ((mode >> shift) & 7u));
   return text;
 }
 
-std::string what_was_found(const std::optional<DirectoryFile>& found, const std::optional<DirectoryFile>& old_file,
+std::string what_was_found(const std::optional<DirectoryFile>& found,
+                           const std::optional<DirectoryFile>& old_file,
                            const std::optional<DirectoryFile>& new_file) {
   if (!found) return "nothing: the entry is missing";
   const std::string mode = " (mode " + octal_mode(found->mode) + ")";
   if (found->content.empty()) return "an empty file" + mode;
   if (old_file && found->content == old_file->content) {
-    return found->mode == old_file->mode ? "the old file" : "the old content with another mode" + mode;
+    return found->mode == old_file->mode ? "the old file"
+                                         : "the old content with another mode" + mode;
   }
   if (new_file && found->content == new_file->content) {
-    return found->mode == new_file->mode ? "the new file" : "the new content with another mode" + mode;
+    return found->mode == new_file->mode ? "the new file"
+                                         : "the new content with another mode" + mode;
   }
-  return std::to_string(found->content.size()) + " bytes that are neither the old nor the new content" + mode;
+  return std::to_string(found->content.size()) +
+         " bytes that are neither the old nor the new content" + mode;
 }
 
 // The file changes, the entry changes and what the run did so far.
@@ -149,7 +165,8 @@ class Replay {
           changes.push_back(change);
           states *= outcome_count(*change);
           if (states > kMaxStatesPerCut) {
-            throw TraceError("more than " + std::to_string(kMaxStatesPerCut) + " crash states after " + after_step +
+            throw TraceError("more than " + std::to_string(kMaxStatesPerCut) +
+                             " crash states after " + after_step +
                              ": too many unforced writes at once to check them all");
           }
         }
@@ -163,11 +180,15 @@ class Replay {
         }
         std::map<int, Image> images;
         for (int file : named) images[file] = durable_[static_cast<std::size_t>(file)];
-        for (std::size_t i = 0; i < changes.size(); ++i) apply_change(images[changes[i]->file], *changes[i], outcome[i]);
+        for (std::size_t i = 0; i < changes.size(); ++i)
+          apply_change(images[changes[i]->file], *changes[i], outcome[i]);
         ++report.states;
-        check_state(entries, images, returned, before, after, may_be_left, [&](const std::string& entry, const std::string& found) {
-          report.findings.push_back({crash_point, returned, after_step, describe_outcome(kept, changes, outcome), entry, found});
-        });
+        check_state(
+            entries, images, returned, before, after, may_be_left,
+            [&](const std::string& entry, const std::string& found) {
+              report.findings.push_back({crash_point, returned, after_step,
+                                         describe_outcome(kept, changes, outcome), entry, found});
+            });
       }
     }
   }
@@ -181,20 +202,23 @@ class Replay {
       if (found == after.end()) {
         differences += name + " is left by the replay but not by the run; ";
       } else if (found->second.content != image.content || found->second.mode != image.mode) {
-        differences += name + " differs (replay: " + std::to_string(image.content.size()) + " bytes, mode " +
-                       octal_mode(image.mode) + "; run: " + std::to_string(found->second.content.size()) +
-                       " bytes, mode " + octal_mode(found->second.mode) + "); ";
+        differences += name + " differs (replay: " + std::to_string(image.content.size()) +
+                       " bytes, mode " + octal_mode(image.mode) +
+                       "; run: " + std::to_string(found->second.content.size()) + " bytes, mode " +
+                       octal_mode(found->second.mode) + "); ";
       }
     }
     for (const auto& entry : after) {
-      if (!entries_.count(entry.first)) differences += entry.first + " is left by the run but not by the replay; ";
+      if (!entries_.count(entry.first))
+        differences += entry.first + " is left by the run but not by the replay; ";
     }
     return differences;
   }
 
  private:
   template <typename Report>
-  static void check_state(const std::map<std::string, int>& entries, const std::map<int, Image>& images, bool returned,
+  static void check_state(const std::map<std::string, int>& entries,
+                          const std::map<int, Image>& images, bool returned,
                           const DirectorySnapshot& before, const DirectorySnapshot& after,
                           const std::function<bool(std::string_view)>& may_be_left, Report report) {
     std::set<std::string> names;
@@ -214,13 +238,15 @@ class Replay {
       report(name, what_was_found(found, old_file, new_file));
     }
     for (const auto& entry : entries) {
-      if (!names.count(entry.first) && !may_be_left(entry.first)) report(entry.first, "an entry the run was not to leave");
+      if (!names.count(entry.first) && !may_be_left(entry.first))
+        report(entry.first, "an entry the run was not to leave");
     }
   }
 
   std::string describe_outcome(std::size_t kept, const std::vector<const Step*>& changes,
                                const std::vector<std::size_t>& outcome) const {
-    std::string text = "entry changes kept: " + std::to_string(kept) + " of " + std::to_string(unforced_entries_.size());
+    std::string text = "entry changes kept: " + std::to_string(kept) + " of " +
+                       std::to_string(unforced_entries_.size());
     for (std::size_t i = 0; i < changes.size(); ++i) {
       if (outcome[i] == kKept) continue;
       text += outcome[i] == kLost ? "; lost: " : "; cut: ";
@@ -258,13 +284,14 @@ CrashReport check_crash_states(const DirectorySteps& steps, const DirectorySnaps
 }
 
 std::string format_report(const CrashReport& report, std::size_t max_findings) {
-  std::string text = std::to_string(report.crash_points) + " crash points, " + std::to_string(report.states) +
-                     " states, " + std::to_string(report.findings.size()) + " findings\n";
+  std::string text = std::to_string(report.crash_points) + " crash points, " +
+                     std::to_string(report.states) + " states, " +
+                     std::to_string(report.findings.size()) + " findings\n";
   if (!report.replay_mismatch.empty()) text += "replay mismatch: " + report.replay_mismatch + "\n";
   for (std::size_t i = 0; i < report.findings.size() && i < max_findings; ++i) {
     const CrashFinding& finding = report.findings[i];
-    text += (finding.returned ? "after the run returned" : "crash after " + finding.after_step) + " [" +
-            finding.outcome + "]: " + finding.entry + " holds " + finding.found + "\n";
+    text += (finding.returned ? "after the run returned" : "crash after " + finding.after_step) +
+            " [" + finding.outcome + "]: " + finding.entry + " holds " + finding.found + "\n";
   }
   return text;
 }

@@ -52,7 +52,7 @@ struct CrashFinding {
   std::string after_step;       // describe() of the last step done, or "before the first step"
   std::string outcome;          // the entry changes kept and the file changes lost or cut
   std::string entry;
-  std::string found;            // what the entry held
+  std::string found;  // what the entry held
 };
 
 struct CrashReport {

@@ -34,7 +34,8 @@ bool is_new_file(std::string_view name) { return name.substr(0, 5) == ".new."; }
 CrashReport check_text(const std::string& text) {
   StepOptions options;
   options.directory = "/d";
-  return check_crash_states(directory_steps(parse_trace(text), kBefore, options), kBefore, kAfter, is_new_file);
+  return check_crash_states(directory_steps(parse_trace(text), kBefore, options), kBefore, kAfter,
+                            is_new_file);
 }
 
 std::string without_line(std::string text, const std::string& line) {
@@ -56,12 +57,14 @@ TEST(CrashStatesTest, ASoundReplacementPassesInTheStatesTheModelGives) {
 }
 
 TEST(CrashStatesTest, AMissingFsyncOfTheNewFileIsFound) {
-  const CrashReport report = check_text(without_line(kSoundReplacement, "1 fsync(3</d/.new.A>) = 0\n"));
+  const CrashReport report =
+      check_text(without_line(kSoundReplacement, "1 fsync(3</d/.new.A>) = 0\n"));
   ASSERT_FALSE(report.findings.empty());
   bool empty_after_rename = false;
   for (const CrashFinding& finding : report.findings) {
     EXPECT_EQ(finding.entry, "f.cfg");
-    if (finding.after_step.find("rename") != std::string::npos && finding.found.rfind("an empty file", 0) == 0) {
+    if (finding.after_step.find("rename") != std::string::npos &&
+        finding.found.rfind("an empty file", 0) == 0) {
       empty_after_rename = true;
     }
   }
@@ -89,7 +92,8 @@ TEST(CrashStatesTest, AModeChangeAfterTheFsyncIsFound) {
   ASSERT_FALSE(report.findings.empty());
   for (const CrashFinding& finding : report.findings) {
     EXPECT_EQ(finding.found, "the new content with another mode (mode 0600)");
-    EXPECT_NE(finding.outcome.find("lost: line 7: chmod file #1 0644"), std::string::npos) << finding.outcome;
+    EXPECT_NE(finding.outcome.find("lost: line 7: chmod file #1 0644"), std::string::npos)
+        << finding.outcome;
   }
 }
 
@@ -105,12 +109,14 @@ TEST(CrashStatesTest, WritingTheFileInPlaceIsFound) {
 }
 
 TEST(CrashStatesTest, AnUnexpectedEntryAndAReplayThatMissesTheRunAreReported) {
-  CrashReport report = check_text(std::string(kSoundReplacement) +
-                                  "1 openat(AT_FDCWD</>, \"/d/other\", O_WRONLY|O_CREAT, 0644) = 5</d/other>\n");
+  CrashReport report =
+      check_text(std::string(kSoundReplacement) +
+                 "1 openat(AT_FDCWD</>, \"/d/other\", O_WRONLY|O_CREAT, 0644) = 5</d/other>\n");
   EXPECT_NE(report.replay_mismatch.find("other is left by the replay"), std::string::npos);
   ASSERT_FALSE(report.findings.empty());
   EXPECT_EQ(report.findings.back().found, "an entry the run was not to leave");
-  report = check_text(without_line(kSoundReplacement, "2 write(1</d/.new.A>, \"new\\n\", 4) = 4\n"));
+  report =
+      check_text(without_line(kSoundReplacement, "2 write(1</d/.new.A>, \"new\\n\", 4) = 4\n"));
   EXPECT_NE(report.replay_mismatch.find("f.cfg differs"), std::string::npos);
 }
 

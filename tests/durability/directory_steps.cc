@@ -92,7 +92,8 @@ class Translator {
     } else if (name == "dup") {
       duplicate(fd_arg(0), static_cast<int>(call.result), false);
     } else if (name == "dup2" || name == "dup3") {
-      duplicate(fd_arg(0), static_cast<int>(call.result), arg_count() > 2 && has_flag(arg(2), "O_CLOEXEC"));
+      duplicate(fd_arg(0), static_cast<int>(call.result),
+                arg_count() > 2 && has_flag(arg(2), "O_CLOEXEC"));
     } else if (name == "fcntl") {
       fcntl(call);
     } else if (name == "clone" || name == "clone3" || name == "fork" || name == "vfork") {
@@ -108,13 +109,16 @@ class Translator {
       for (const std::string& piece : decode_strings(arg(1))) bytes += piece;
       write(fd_arg(0), bytes, name != "writev" ? std::optional(number(arg(3))) : std::nullopt);
     } else if (name == "read" || name == "readv") {
-      if (OpenFile* open = open_file(fd_arg(0))) open->offset += static_cast<std::uint64_t>(call.result);
+      if (OpenFile* open = open_file(fd_arg(0)))
+        open->offset += static_cast<std::uint64_t>(call.result);
     } else if (name == "lseek") {
-      if (OpenFile* open = open_file(fd_arg(0))) open->offset = static_cast<std::uint64_t>(call.result);
+      if (OpenFile* open = open_file(fd_arg(0)))
+        open->offset = static_cast<std::uint64_t>(call.result);
     } else if (name == "sendfile" || name == "sendfile64" || name == "copy_file_range" ||
                name == "splice") {
       const std::size_t out = name == "copy_file_range" || name == "splice" ? 2 : 0;
-      if (in_directory(fd_arg(out))) refuse("data copied into a file without passing through the trace");
+      if (in_directory(fd_arg(out)))
+        refuse("data copied into a file without passing through the trace");
     } else if (name == "ftruncate") {
       if (const int file = file_of(fd_arg(0)); file >= 0) truncate(file, number(arg(1)));
     } else if (name == "truncate") {
@@ -152,7 +156,8 @@ class Translator {
       for (std::size_t i = 0; i < arg_count(); ++i) {
         if (arg(i).empty() || arg(i).front() != '"') continue;
         const bool after_descriptor = i > 0 && decode_descriptor(arg(i - 1)).has_value();
-        if (entry_of(path_arg(after_descriptor ? i - 1 : kNoDirectory, i))) refuse("an entry the steps do not model (link, directory, device)");
+        if (entry_of(path_arg(after_descriptor ? i - 1 : kNoDirectory, i)))
+          refuse("an entry the steps do not model (link, directory, device)");
       }
     }
   }
@@ -167,7 +172,8 @@ class Translator {
   std::size_t arg_count() const { return call_->args.size(); }
 
   [[noreturn]] void refuse(const std::string& why) const {
-    throw TraceError("trace line " + std::to_string(call_->last_line) + " (" + call_->name + "): " + why);
+    throw TraceError("trace line " + std::to_string(call_->last_line) + " (" + call_->name +
+                     "): " + why);
   }
 
   Process& process() {
@@ -197,7 +203,8 @@ class Translator {
   int file_of(int fd) {
     if (OpenFile* open = open_file(fd)) return open->file;
     const auto descriptor = decode_descriptor(call_->args.front());
-    if (descriptor && entry_of(descriptor->path)) refuse("a descriptor of the directory that the trace never opened");
+    if (descriptor && entry_of(descriptor->path))
+      refuse("a descriptor of the directory that the trace never opened");
     return -1;
   }
 
@@ -234,7 +241,8 @@ class Translator {
 
   // A step of kind on file, with the fields that fill sets.
   template <typename Fill = void (*)(Step&)>
-  static Step step_of(StepKind kind, int file, Fill fill = [](Step&) {}) {
+  static Step step_of(
+      StepKind kind, int file, Fill fill = [](Step&) {}) {
     Step step;
     step.kind = kind;
     step.file = file;
@@ -260,11 +268,15 @@ class Translator {
     } else if (const auto entry = entry_of(real)) {
       auto known = names_.find(*entry);
       if (known == names_.end()) {
-        if (!has_flag(flags, "O_CREAT")) refuse("opens " + *entry + ", which the directory did not hold");
+        if (!has_flag(flags, "O_CREAT"))
+          refuse("opens " + *entry + ", which the directory did not hold");
         const int file = result_.file_count++;
         names_[*entry] = file;
         sizes_[file] = 0;
-        add(step_of(StepKind::kCreate, file, [&](Step& step) {step.name = *entry; step.mode = octal(arg(mode_index)) & ~process().umask & 07777u; }));
+        add(step_of(StepKind::kCreate, file, [&](Step& step) {
+          step.name = *entry;
+          step.mode = octal(arg(mode_index)) & ~process().umask & 07777u;
+        }));
         open->file = file;
       } else {
         if (has_flag(flags, "O_CREAT") && has_flag(flags, "O_EXCL")) {
@@ -302,7 +314,8 @@ class Translator {
 
   void fork(const TracedCall& call) {
     Process& parent = process();
-    const bool shares_table = !call.args.empty() && call.args.front().find("CLONE_FILES") != std::string::npos;
+    const bool shares_table =
+        !call.args.empty() && call.args.front().find("CLONE_FILES") != std::string::npos;
     Process child;
     child.fds = shares_table ? parent.fds : std::make_shared<FdTable>(*parent.fds);
     child.cwd = parent.cwd;
@@ -319,22 +332,27 @@ class Translator {
     if (!at) open->offset = offset + bytes.size();
     if (file < 0 || bytes.empty()) return;
     sizes_[file] = std::max(sizes_[file], offset + bytes.size());
-    add(step_of(StepKind::kWrite, file, [&](Step& step) {step.offset = offset; step.bytes = bytes; }));
+    add(step_of(StepKind::kWrite, file, [&](Step& step) {
+      step.offset = offset;
+      step.bytes = bytes;
+    }));
   }
 
   void truncate(int file, std::uint64_t size) {
     sizes_[file] = size;
-    add(step_of(StepKind::kTruncate, file, [&](Step& step) {step.size = size; }));
+    add(step_of(StepKind::kTruncate, file, [&](Step& step) { step.size = size; }));
   }
 
-  void chmod(int file, unsigned mode) { add(step_of(StepKind::kChmod, file, [&](Step& step) {step.mode = mode & 07777u; })); }
+  void chmod(int file, unsigned mode) {
+    add(step_of(StepKind::kChmod, file, [&](Step& step) { step.mode = mode & 07777u; }));
+  }
 
   void fsync(int fd, bool data_only) {
     OpenFile* open = open_file(fd);
     if (open != nullptr && open->is_directory) {
       add(step_of(StepKind::kDirectoryFsync, -1));
     } else if (const int file = open != nullptr ? open->file : file_of(fd); file >= 0) {
-      add(step_of(StepKind::kFsync, file, [&](Step& step) {step.data_only = data_only; }));
+      add(step_of(StepKind::kFsync, file, [&](Step& step) { step.data_only = data_only; }));
     }
   }
 
@@ -343,7 +361,8 @@ class Translator {
     const auto new_entry = entry_of(to);
     if (!old_entry && !new_entry) return;
     if (has_flag(flags, "RENAME_EXCHANGE")) refuse("RENAME_EXCHANGE is not modelled");
-    if (!old_entry) refuse("a file renamed into the directory from elsewhere: its content is unknown");
+    if (!old_entry)
+      refuse("a file renamed into the directory from elsewhere: its content is unknown");
     auto known = names_.find(*old_entry);
     if (known == names_.end()) {
       if (new_entry) refuse("renames " + *old_entry + ", which the directory did not hold");
@@ -356,7 +375,10 @@ class Translator {
     const int file = known->second;
     names_.erase(known);
     names_[*new_entry] = file;
-    add(step_of(StepKind::kRename, file, [&](Step& step) {step.name = *old_entry; step.new_name = *new_entry; }));
+    add(step_of(StepKind::kRename, file, [&](Step& step) {
+      step.name = *old_entry;
+      step.new_name = *new_entry;
+    }));
   }
 
   void unlink(const std::string& path) {
@@ -364,7 +386,7 @@ class Translator {
     if (!entry) return;
     auto known = names_.find(*entry);
     if (known == names_.end()) return;  // a link or a subdirectory, not a file of the snapshot
-    add(step_of(StepKind::kUnlink, known->second, [&](Step& step) {step.name = *entry; }));
+    add(step_of(StepKind::kUnlink, known->second, [&](Step& step) { step.name = *entry; }));
     names_.erase(known);
   }
 
@@ -383,27 +405,35 @@ std::string describe(const Step& step) {
   std::string text = "line " + std::to_string(step.line) + ": ";
   const std::string file = "file #" + std::to_string(step.file);
   switch (step.kind) {
-    case StepKind::kCreate: return text + "create " + step.name + " (" + file + ")";
+    case StepKind::kCreate:
+      return text + "create " + step.name + " (" + file + ")";
     case StepKind::kWrite:
       return text + "write " + std::to_string(step.bytes.size()) + " bytes at " +
              std::to_string(step.offset) + " to " + file;
-    case StepKind::kTruncate: return text + "truncate " + file + " to " + std::to_string(step.size);
+    case StepKind::kTruncate:
+      return text + "truncate " + file + " to " + std::to_string(step.size);
     case StepKind::kChmod: {
       std::string mode;
-      for (int shift = 9; shift >= 0; shift -= 3) mode += static_cast<char>('0' + ((step.mode >> shift) & 7u));
+      for (int shift = 9; shift >= 0; shift -= 3)
+        mode += static_cast<char>('0' + ((step.mode >> shift) & 7u));
       return text + "chmod " + file + " " + mode;
     }
-    case StepKind::kFsync: return text + (step.data_only ? "fdatasync " : "fsync ") + file;
-    case StepKind::kRename: return text + "rename " + step.name + " -> " + step.new_name;
-    case StepKind::kUnlink: return text + "unlink " + step.name;
-    case StepKind::kDirectoryFsync: return text + "fsync the directory";
-    case StepKind::kSyncAll: return text + "sync";
+    case StepKind::kFsync:
+      return text + (step.data_only ? "fdatasync " : "fsync ") + file;
+    case StepKind::kRename:
+      return text + "rename " + step.name + " -> " + step.new_name;
+    case StepKind::kUnlink:
+      return text + "unlink " + step.name;
+    case StepKind::kDirectoryFsync:
+      return text + "fsync the directory";
+    case StepKind::kSyncAll:
+      return text + "sync";
   }
   return text;
 }
 
-DirectorySteps directory_steps(const std::vector<TracedCall>& calls, const DirectorySnapshot& before,
-                               const StepOptions& options) {
+DirectorySteps directory_steps(const std::vector<TracedCall>& calls,
+                               const DirectorySnapshot& before, const StepOptions& options) {
   Translator translator(before, options);
   for (const TracedCall& call : calls) translator.take(call);
   return translator.finish();

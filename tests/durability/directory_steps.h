@@ -32,15 +32,15 @@ enum class StepKind : std::uint8_t {
 
 struct Step {
   StepKind kind = StepKind::kWrite;
-  int file = -1;          // the file the step acts on (-1: none, as for the directory's fsync)
-  std::string name;       // kCreate, kUnlink: the entry; kRename: the old one
-  std::string new_name;   // kRename
+  int file = -1;         // the file the step acts on (-1: none, as for the directory's fsync)
+  std::string name;      // kCreate, kUnlink: the entry; kRename: the old one
+  std::string new_name;  // kRename
   std::uint64_t offset = 0;
-  std::string bytes;      // kWrite
-  std::uint64_t size = 0; // kTruncate
-  unsigned mode = 0;      // kCreate, kChmod
-  bool data_only = false; // kFsync from fdatasync: the mode is not forced
-  std::size_t line = 0;   // the trace line of the call
+  std::string bytes;       // kWrite
+  std::uint64_t size = 0;  // kTruncate
+  unsigned mode = 0;       // kCreate, kChmod
+  bool data_only = false;  // kFsync from fdatasync: the mode is not forced
+  std::size_t line = 0;    // the trace line of the call
 };
 
 // One line: "line 412: rename .lumoraconf-new.K6pqvG -> lumsanenetdevice.cfg".
@@ -55,8 +55,8 @@ struct DirectoryFile {
 using DirectorySnapshot = std::map<std::string, DirectoryFile>;
 
 struct StepOptions {
-  std::string directory;    // absolute, as the traced processes saw it
-  unsigned umask = 022;     // of the first traced process
+  std::string directory;  // absolute, as the traced processes saw it
+  unsigned umask = 022;   // of the first traced process
   std::string working_dir = "/";
 };
 
@@ -70,7 +70,7 @@ struct DirectorySteps {
 // The steps of calls (parse_trace) on the directory whose files before the run were before.
 // Throws TraceError for what the steps cannot express, or when the trace contradicts before
 // (a file opened there that did not exist and was not created).
-DirectorySteps directory_steps(const std::vector<TracedCall>& calls, const DirectorySnapshot& before,
-                               const StepOptions& options);
+DirectorySteps directory_steps(const std::vector<TracedCall>& calls,
+                               const DirectorySnapshot& before, const StepOptions& options);
 
 }  // namespace lumora::testing

@@ -11,7 +11,8 @@ std::vector<std::string> described(const std::string& text, const DirectorySnaps
   StepOptions options;
   options.directory = "/d";
   std::vector<std::string> lines;
-  for (const Step& step : directory_steps(parse_trace(text), before, options).steps) lines.push_back(describe(step));
+  for (const Step& step : directory_steps(parse_trace(text), before, options).steps)
+    lines.push_back(describe(step));
   return lines;
 }
 
@@ -37,30 +38,35 @@ TEST(DirectoryStepsTest, FollowsDescriptorsOffsetsAndNames) {
       "1 fdatasync(6</d/c>) = 0\n"
       "1 rename(\"/tmp/s\", \"/tmp/t\") = 0\n";
   EXPECT_EQ(described(text, before), (std::vector<std::string>{
-                                          "line 5: write 3 bytes at 5 to file #0",
-                                          "line 9: write 1 bytes at 2 to file #0",
-                                          "line 11: truncate file #0 to 4",
-                                          "line 13: create b (file #1)",
-                                          "line 14: rename b -> c",
-                                          "line 15: unlink a",
-                                          "line 16: write 1 bytes at 0 to file #1",
-                                          "line 17: fdatasync file #1",
-                                      }));
+                                         "line 5: write 3 bytes at 5 to file #0",
+                                         "line 9: write 1 bytes at 2 to file #0",
+                                         "line 11: truncate file #0 to 4",
+                                         "line 13: create b (file #1)",
+                                         "line 14: rename b -> c",
+                                         "line 15: unlink a",
+                                         "line 16: write 1 bytes at 0 to file #1",
+                                         "line 17: fdatasync file #1",
+                                     }));
 }
 
 TEST(DirectoryStepsTest, RefusesWhatTheStepsCannotExpress) {
   const DirectorySnapshot before = {{"a", {"1", 0644}}};
   // A file of the directory opened without O_CREAT, which the directory did not hold.
-  EXPECT_THROW(described("1 openat(AT_FDCWD</>, \"/d/b\", O_RDONLY) = 3</d/b>\n", before), TraceError);
+  EXPECT_THROW(described("1 openat(AT_FDCWD</>, \"/d/b\", O_RDONLY) = 3</d/b>\n", before),
+               TraceError);
   // Written through a descriptor whose opening the trace does not show.
   EXPECT_THROW(described("1 write(7</d/a>, \"x\", 1) = 1\n", before), TraceError);
   // A file moved in from elsewhere: its bytes are not in the trace.
   EXPECT_THROW(described("1 rename(\"/tmp/x\", \"/d/a\") = 0\n", before), TraceError);
   EXPECT_THROW(described("1 openat(AT_FDCWD</>, \"/d/a\", O_WRONLY) = 3</d/a>\n"
-                         "1 sendfile(3</d/a>, 4</tmp/x>, NULL, 5) = 5\n", before), TraceError);
+                         "1 sendfile(3</d/a>, 4</tmp/x>, NULL, 5) = 5\n",
+                         before),
+               TraceError);
   EXPECT_THROW(described("1 link(\"/tmp/x\", \"/d/l\") = 0\n", before), TraceError);
   // A failed call changes nothing.
-  EXPECT_TRUE(described("1 rename(\"/tmp/x\", \"/d/a\") = -1 ENOENT (No such file or directory)\n", before).empty());
+  EXPECT_TRUE(
+      described("1 rename(\"/tmp/x\", \"/d/a\") = -1 ENOENT (No such file or directory)\n", before)
+          .empty());
 }
 
 }  // namespace

@@ -132,7 +132,8 @@ void read_call(std::string_view text, TracedCall& call) {
   rest.remove_prefix(number.size());
   if (!rest.empty() && rest.front() == '<') {
     const std::size_t annotation_end = rest.rfind('>');
-    if (annotation_end != std::string_view::npos) call.result_path = unescape(rest.substr(1, annotation_end - 1));
+    if (annotation_end != std::string_view::npos)
+      call.result_path = unescape(rest.substr(1, annotation_end - 1));
   }
 }
 
@@ -202,13 +203,15 @@ std::vector<TracedCall> parse_trace(std::string_view text) {
 }
 
 std::string decode_string(std::string_view arg) {
-  if (arg.size() < 2 || arg.front() != '"') throw TraceError("not a string: " + std::string(arg.substr(0, 40)));
+  if (arg.size() < 2 || arg.front() != '"')
+    throw TraceError("not a string: " + std::string(arg.substr(0, 40)));
   const std::size_t close = arg.rfind('"');
   if (close == 0) throw TraceError("unterminated string");
   if (arg.substr(close + 1) == "...") {
     throw TraceError("a string cut at strace's -s limit; trace with a larger -s");
   }
-  if (close + 1 != arg.size()) throw TraceError("text after a string: " + std::string(arg.substr(close + 1)));
+  if (close + 1 != arg.size())
+    throw TraceError("text after a string: " + std::string(arg.substr(close + 1)));
   return unescape(arg.substr(1, close - 1));
 }
 
@@ -219,7 +222,8 @@ std::vector<std::string> decode_strings(std::string_view arg) {
     std::size_t j = i + 1;
     while (j < arg.size() && arg[j] != '"') j += arg[j] == '\\' ? 2 : 1;
     if (j >= arg.size()) throw TraceError("unterminated string");
-    if (arg.substr(j + 1, 3) == "...") throw TraceError("a string cut at strace's -s limit; trace with a larger -s");
+    if (arg.substr(j + 1, 3) == "...")
+      throw TraceError("a string cut at strace's -s limit; trace with a larger -s");
     strings.push_back(unescape(arg.substr(i + 1, j - i - 1)));
     i = j;
   }

@@ -9,10 +9,12 @@ namespace {
 
 TEST(StraceLinesTest, DecodesStringsDescriptorsAndResults) {
   const std::string path = encode_string("/etc/x, y");
-  const std::string text = "41 openat(AT_FDCWD<\\x2f>, " + path + ", O_WRONLY|O_CREAT|O_TRUNC, 0666) = 3<\\x2f\\x65\\x74\\x63\\x2f\\x78\\x2c\\x20\\x79>\n"
-                           "41 write(3<\\x2f\\x65\\x74\\x63\\x2f\\x78\\x2c\\x20\\x79>, \"\\x61\\x2c\\x0a\", 3) = 3\n"
-                           "41 umask(077) = 022\n"
-                           "41 fsync(3<\\x2f\\x65\\x74\\x63\\x2f\\x78\\x2c\\x20\\x79>) = -1 EIO (Input/output error)\n";
+  const std::string text =
+      "41 openat(AT_FDCWD<\\x2f>, " + path +
+      ", O_WRONLY|O_CREAT|O_TRUNC, 0666) = 3<\\x2f\\x65\\x74\\x63\\x2f\\x78\\x2c\\x20\\x79>\n"
+      "41 write(3<\\x2f\\x65\\x74\\x63\\x2f\\x78\\x2c\\x20\\x79>, \"\\x61\\x2c\\x0a\", 3) = 3\n"
+      "41 umask(077) = 022\n"
+      "41 fsync(3<\\x2f\\x65\\x74\\x63\\x2f\\x78\\x2c\\x20\\x79>) = -1 EIO (Input/output error)\n";
   const std::vector<TracedCall> calls = parse_trace(text);
   ASSERT_EQ(calls.size(), 4u);
   EXPECT_EQ(calls[0].name, "openat");
@@ -49,7 +51,8 @@ TEST(StraceLinesTest, JoinsInterruptedCallsAndOrdersThemByTheirEffect) {
   const std::vector<TracedCall> calls = parse_trace(text);
   std::vector<std::string> order;
   for (const TracedCall& call : calls) order.push_back(std::to_string(call.pid) + " " + call.name);
-  EXPECT_EQ(order, (std::vector<std::string>{"10 clone3", "11 execve", "11 write", "11 exit_group", "10 wait4"}));
+  EXPECT_EQ(order, (std::vector<std::string>{"10 clone3", "11 execve", "11 write", "11 exit_group",
+                                             "10 wait4"}));
   EXPECT_EQ(calls[0].result, 11);
   EXPECT_EQ(calls[0].args.size(), 2u);
   EXPECT_EQ(calls[1].args.size(), 3u);
@@ -64,8 +67,9 @@ TEST(StraceLinesTest, RefusesWhatItCannotReadWhole) {
   EXPECT_THROW(parse_trace("write(1, \"\\x61\", 1) = 1\n"), TraceError);  // no pid: not -f
   EXPECT_THROW(parse_trace("5 <... write resumed>) = 1\n"), TraceError);
   EXPECT_THROW(parse_trace("5 write(1, \"\\x61\", 1\n"), TraceError);
-  EXPECT_EQ(decode_strings("[{iov_base=\"\\x61\", iov_len=1}, {iov_base=\"\\x62\\x63\", iov_len=2}]"),
-            (std::vector<std::string>{"a", "bc"}));
+  EXPECT_EQ(
+      decode_strings("[{iov_base=\"\\x61\", iov_len=1}, {iov_base=\"\\x62\\x63\", iov_len=2}]"),
+      (std::vector<std::string>{"a", "bc"}));
   EXPECT_FALSE(decode_descriptor("O_RDONLY").has_value());
 }
 
