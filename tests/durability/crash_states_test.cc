@@ -26,16 +26,17 @@ constexpr char kSoundReplacement[] =
     "1 openat(AT_FDCWD</>, \"/d/\", O_RDONLY|O_CLOEXEC|O_DIRECTORY) = 4</d>\n"
     "1 fsync(4</d>) = 0\n";
 
-const DirectorySnapshot kBefore = {{"f.cfg", {"old\n", 0644}}};
-const DirectorySnapshot kAfter = {{"f.cfg", {"new\n", 0644}}};
+DirectorySnapshot before_run() { return {{"f.cfg", {"old\n", 0644}}}; }
+DirectorySnapshot after_run() { return {{"f.cfg", {"new\n", 0644}}}; }
 
 bool is_new_file(std::string_view name) { return name.substr(0, 5) == ".new."; }
 
 CrashReport check_text(const std::string& text) {
   StepOptions options;
   options.directory = "/d";
-  return check_crash_states(directory_steps(parse_trace(text), kBefore, options), kBefore, kAfter,
-                            is_new_file);
+  const DirectorySnapshot before = before_run();
+  return check_crash_states(directory_steps(parse_trace(text), before, options), before,
+                            after_run(), is_new_file);
 }
 
 std::string without_line(std::string text, const std::string& line) {

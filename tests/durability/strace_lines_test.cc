@@ -50,6 +50,7 @@ TEST(StraceLinesTest, JoinsInterruptedCallsAndOrdersThemByTheirEffect) {
       "10 --- SIGCHLD {si_signo=SIGCHLD, si_code=CLD_EXITED, si_pid=11} ---\n";
   const std::vector<TracedCall> calls = parse_trace(text);
   std::vector<std::string> order;
+  order.reserve(calls.size());
   for (const TracedCall& call : calls) order.push_back(std::to_string(call.pid) + " " + call.name);
   EXPECT_EQ(order, (std::vector<std::string>{"10 clone3", "11 execve", "11 write", "11 exit_group",
                                              "10 wait4"}));
