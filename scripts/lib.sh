@@ -14,11 +14,12 @@ lumora_test_packages=("${lumora_build_packages[@]}" libgtest-dev libgmock-dev sa
 
 # What scripts/reproducible.sh needs besides the build's own packages: git (it builds the
 # committed tree), reprotest, the tools of its variations (disorderfs for the file order,
-# faketime for the clock, every locale for the locale). diffoscope shows
+# faketime for the clock, every locale for the locale, sudo for the host name). diffoscope shows
 # what differs when the builds do; its minimal flavour, because reprotest's recommends would
 # bring in a desktop's worth of libraries.
 # shellcheck disable=SC2034  # used by the scripts that source this file
-lumora_reproducible_packages=(git reprotest disorderfs faketime diffoscope-minimal locales-all)
+lumora_reproducible_packages=(git reprotest disorderfs faketime sudo diffoscope-minimal
+                              locales-all)
 
 # Installs the packages given, with the package lists refreshed first.
 lumora_apt_install() {
