@@ -35,8 +35,8 @@ cmake --build build-deb && cd build-deb && umask 022 && cpack -G DEB'
 # under $work too (TMPDIR), not into /tmp.
 # The host and domain names are varied with sudo unshare --uts (sudo is no prompt for root):
 # reprotest's other way needs a user namespace, which a chroot refuses.
-if ! TMPDIR=$work reprotest --verbosity 1 --vary=+all,-user_group,domain_host.use_sudo=1 --store-dir "$work/results" -c "$build" "$work/tree" \
-       'build-deb/*.deb'; then
+if ! TMPDIR=$work reprotest --verbosity 1 --vary=+all,-user_group,domain_host.use_sudo=1 \
+       --store-dir "$work/results" -c "$build" "$work/tree" 'build-deb/*.deb'; then
   echo "reproducible: the packages differ between the two builds, or a build failed (above)" >&2
   exit 1
 fi
