@@ -6,9 +6,8 @@
 #
 # Variations on: environment, build_path, kernel, aslr, num_cpus, time, fileordering,
 # domain_host (where it can work, see below), home, locales, exec_path, timezone, umask. Off:
-# user_group, which needs a second
-# account on the machine to build as (reprotest does not make one, and CI must not add accounts
-# to the host it runs on). cpack itself runs under umask 022, as dpkg-buildpackage
+# user_group, which needs a second account on the machine to build as (reprotest does not make
+# one, and CI must not add accounts to the host it runs on). cpack itself runs under umask 022, as dpkg-buildpackage
 # --sanitize-env does: the modes of the .deb's own members (debian-binary, control.tar,
 # data.tar) are those cpack's files get from the umask, and CPack has no setting for them; the
 # compiler, the install into the staging tree and everything else run under the varied umask.
