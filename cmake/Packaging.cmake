@@ -159,4 +159,27 @@ else()
                  "${CPACK_DEBIAN_LUMORACONF_PACKAGE_DEPENDS}")
 endif()
 
+# --- Reproducible packages --------------------------------------------------------------------
+# Every package and component cpack makes from this tree rebuilds to the same bytes: the
+# compiler options and directory modes of CMakeLists.txt, gzip without name and time above, and
+# the directories of the staging tree all 0755 (cmake/CPackFixedModes.cmake), and every time
+# stamp in the archives (file times, and the members of the .deb) set to
+# SOURCE_DATE_EPOCH, which CPack's DEB generator honours. When the caller sets none, it is the
+# date of the changelog's latest entry, read here and handed to cpack through its project
+# configuration file, which cpack reads for every generator and package.
+file(STRINGS ${CMAKE_SOURCE_DIR}/packaging/changelog LUMORA_CHANGELOG_TRAILERS REGEX "^ -- ")
+list(GET LUMORA_CHANGELOG_TRAILERS 0 LUMORA_CHANGELOG_TRAILER)
+string(REGEX REPLACE "^ -- .*>  " "" LUMORA_CHANGELOG_DATE "${LUMORA_CHANGELOG_TRAILER}")
+execute_process(COMMAND date -u -d "${LUMORA_CHANGELOG_DATE}" +%s
+                OUTPUT_VARIABLE LUMORA_SOURCE_DATE_EPOCH OUTPUT_STRIP_TRAILING_WHITESPACE
+                RESULT_VARIABLE LUMORA_DATE_STATUS)
+if(NOT LUMORA_DATE_STATUS EQUAL 0 OR NOT LUMORA_SOURCE_DATE_EPOCH MATCHES "^[0-9]+$")
+  message(FATAL_ERROR "cannot read the date of packaging/changelog's latest entry: "
+                      "'${LUMORA_CHANGELOG_DATE}'")
+endif()
+configure_file(${CMAKE_SOURCE_DIR}/cmake/CPackProjectConfig.cmake.in
+               ${CMAKE_BINARY_DIR}/CPackProjectConfig.cmake @ONLY)
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_BINARY_DIR}/CPackProjectConfig.cmake)
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_SOURCE_DIR}/cmake/CPackFixedModes.cmake)
+
 include(CPack)

@@ -131,7 +131,7 @@ class Finder:
             if base in SHELLS or name in SHELLS:
                 self.shell_script(words, args, line_offset)
                 return
-            if name == "trap" and len(words) > 1 and words[1] is not None:
+            if name == "trap" and len(words) > 1 and words[1] and not words[1].startswith("-"):
                 self.parse(words[1], "bash", args[1]["Pos"]["Line"] - 1 + line_offset)
                 return
             if base not in WRAPPERS:
@@ -190,6 +190,8 @@ def package_lists(lib):
     for match in re.finditer(r"^\s*(lumora_\w+_packages)=\(([^)]*)\)", text, re.M):
         body = re.sub(r"#[^\n]*", "", match.group(2))
         for package in body.split():
+            if package.startswith(('"$', "$")):
+                continue  # another list, counted where it is named
             names.setdefault(package, []).append(match.group(1))
     return names
 

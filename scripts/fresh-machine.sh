@@ -6,7 +6,8 @@
 #           by their `<!-- fresh-machine: NAME -->` markers), and last, on trixie, the
 #           hardening checks (Debian 12's are CI's own hardening stage);
 #   root B: the README's package section, line by line, and lintian on both packages (no
-#           error, no warning);
+#           error, no warning); on trixie also scripts/reproducible.sh (Debian 12's run is CI's
+#           own stage);
 #   root C: the package alone installed with apt (the count of packages it pulls in is
 #           printed), a registration with it, and apt purge; then both packages installed with
 #           apt, and the README's example play run against the local host twice (3 changed,
@@ -22,6 +23,7 @@
 #                              (default /var/tmp/lumora-apt-cache/SUITE)
 #   LUMORA_MIRROR=URL          Debian mirror (default http://deb.debian.org/debian)
 #   LUMORA_FRESH_HARDENING=0|1 run scripts/hardening.sh in root A (default: 1 on trixie only)
+#   LUMORA_FRESH_REPRODUCIBLE=0|1 run scripts/reproducible.sh in root B (default: 1 on trixie only)
 #   LUMORA_FRESH_FUZZ_SECONDS  seconds per fuzz target there (default 15)
 set -euo pipefail
 
@@ -41,7 +43,7 @@ tree=$(cd "$(dirname "$0")/.." && pwd)
 # shellcheck source=scripts/lib.sh
 source "$tree/scripts/lib.sh"
 # What this script runs on the host itself (the roots install their own).
-lumora_apt_install "${lumora_fresh_machine_packages[@]}"
+lumora_apt_install "${lumora_fresh_machine_packages[@]}" "${lumora_source_packages[@]}"
 readme=$tree/README.md
 mirror=${LUMORA_MIRROR:-http://deb.debian.org/debian}
 cache=${LUMORA_APT_CACHE:-/var/tmp/lumora-apt-cache/$suite}
@@ -52,6 +54,13 @@ elif [[ $suite == trixie ]]; then
   hardening=1
 else
   hardening=0
+fi
+if [[ -n ${LUMORA_FRESH_REPRODUCIBLE:-} ]]; then
+  reproducible=$LUMORA_FRESH_REPRODUCIBLE
+elif [[ $suite == trixie ]]; then
+  reproducible=1
+else
+  reproducible=0
 fi
 fuzz_seconds=${LUMORA_FRESH_FUZZ_SECONDS:-15}
 # Where the tree lies in a root: root's home, as a newcomer would clone it.
@@ -219,6 +228,11 @@ in_root "$work/b" /bin/sh -ec "
   # The overridden tags, for the record (lintian counts them as found when shown).
   lintian --show-overrides --tags dir-or-file-in-etc-opt,unusual-interpreter \
     build-deb/lumoraconf_*.deb build-deb/lumoraconf-ansible_*.deb || true"
+if [[ $reproducible == 1 ]]; then
+  begin_stage "root B: scripts/reproducible.sh"
+  in_root "$work/b" /bin/sh -xc "cd $project && bash scripts/reproducible.sh"
+  end_stage
+fi
 for name in lumoraconf lumoraconf-ansible; do
   debs=("$work/b$project/build-deb/$name"_*.deb)
   if [[ ${#debs[@]} != 1 || ! -f ${debs[0]} ]]; then

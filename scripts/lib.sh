@@ -1,5 +1,5 @@
 # shellcheck shell=bash
-# What test-all.sh, hardening.sh and fuzz.sh share. Sourced from the project root, after
+# What test-all.sh, hardening.sh, fuzz.sh and reproducible.sh share. Sourced from the project root, after
 # `set -euo pipefail`.
 
 # The Debian packages CI and the README's commands need beyond a minimal Debian root
@@ -7,24 +7,33 @@
 # scripts/check_commands.py fails when a script calls a program that is in neither.
 # shellcheck disable=SC2034  # used by the scripts that source this file
 {
-  # The build and the whole test suite (test-all.sh; hardening.sh too): the man page tests want
-  # groff and mandoc, the collection's tests ansible-core, and its sanity tests the Python
-  # modules that ansible-test would otherwise download (voluptuous, yamllint, pylint,
-  # pycodestyle); CPack wants dpkg-dev and file, so that dpkg-shlibdeps works out the
+  # The build of the tool and its packages: lumoraconf-query's discover is built with ldns,
+  # found by pkg-config; CPack wants dpkg-dev and file, so that dpkg-shlibdeps works out the
   # package's dependencies.
-  # lumoraconf-query's discover is built with ldns, found by pkg-config, and its test runs real
-  # responders, avahi-daemon with its own dbus-daemon, and a hostile one in python3, in network
-  # namespaces made with iproute2.
-  lumora_test_packages=(cmake ninja-build g++ pkg-config libldns-dev libgtest-dev libgmock-dev
-                        sane-utils iputils-ping bash-completion mount strace groff-base mandoc
-                        ansible-core python3-venv python3-voluptuous yamllint pylint pycodestyle
-                        dpkg-dev file iproute2 dbus avahi-daemon avahi-utils python3)
+  lumora_build_packages=(cmake ninja-build g++ pkg-config libldns-dev dpkg-dev file)
+  # The whole test suite besides (test-all.sh; hardening.sh too): the man page tests want groff
+  # and mandoc, the collection's tests ansible-core, and its sanity tests the Python modules
+  # that ansible-test would otherwise download (voluptuous, yamllint, pylint, pycodestyle); the
+  # discovery test runs real responders, avahi-daemon with its own dbus-daemon, and a hostile
+  # one in python3, in network namespaces made with iproute2.
+  lumora_test_packages=("${lumora_build_packages[@]}" libgtest-dev libgmock-dev sane-utils
+                        iputils-ping bash-completion mount strace groff-base mandoc ansible-core
+                        python3-venv python3-voluptuous yamllint pylint pycodestyle iproute2 dbus
+                        avahi-daemon avahi-utils python3)
   # The benchmarks in bench/ (installed by test-all.sh, so the README's test line readies them).
   lumora_bench_packages=(libbenchmark-dev time)
   # hardening.sh: each release's default clang with its runtimes, clang-tidy and cppcheck.
   lumora_hardening_packages=(clang libclang-rt-dev clang-tidy cppcheck)
-  # fresh-machine.sh on the host: it bootstraps the roots and clones the tree into them.
-  lumora_fresh_machine_packages=(debootstrap git)
+  # What takes the committed tree: fresh-machine.sh clones it into the roots, reproducible.sh
+  # builds it.
+  lumora_source_packages=(git)
+  # fresh-machine.sh on the host: it bootstraps the roots.
+  lumora_fresh_machine_packages=(debootstrap)
+  # reproducible.sh besides the build's own packages: reprotest, the tools of its variations
+  # (disorderfs for the file order, faketime for the clock, every locale for the locale, sudo
+  # for the host name). diffoscope shows what differs when the builds do; its minimal flavour,
+  # because reprotest's recommends would bring in a desktop's worth of libraries.
+  lumora_reproducible_packages=(reprotest disorderfs faketime sudo diffoscope-minimal locales-all)
   # check-scripts.sh: shellcheck, and the parser of the scripts (the checker is in python3).
   lumora_check_packages=(shellcheck shfmt)
 }
