@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstdlib>
 #include <map>
 #include <utility>
@@ -165,7 +166,10 @@ std::vector<TracedCall> parse_trace(std::string_view text) {
                      [](char c) { return c >= '0' && c <= '9'; })) {
       throw TraceError(where(line_number) + "no process id (the trace must come from strace -f)");
     }
-    const int pid = std::stoi(std::string(line.substr(0, blank)));
+    int pid = 0;
+    if (std::from_chars(line.data(), line.data() + blank, pid).ec != std::errc()) {
+      throw TraceError(where(line_number) + "a process id out of range");
+    }
     std::string_view rest = line.substr(blank + 1);
     while (!rest.empty() && rest.front() == ' ') rest.remove_prefix(1);
     if (rest.substr(0, 3) == "---" || rest.substr(0, 3) == "+++") continue;
@@ -242,7 +246,9 @@ std::optional<DescriptorArg> decode_descriptor(std::string_view arg) {
     if (!rest.empty() && rest.front() == '-') ++digits;
     while (digits < rest.size() && rest[digits] >= '0' && rest[digits] <= '9') ++digits;
     if (digits == 0 || (digits == 1 && rest.front() == '-')) return std::nullopt;
-    descriptor.fd = std::stoi(std::string(rest.substr(0, digits)));
+    // A number too large for a descriptor (an address, a size) is no descriptor.
+    const auto [end, failed] = std::from_chars(rest.data(), rest.data() + digits, descriptor.fd);
+    if (failed != std::errc() || end != rest.data() + digits) return std::nullopt;
     rest.remove_prefix(digits);
   }
   if (rest.empty()) return descriptor;
