@@ -144,8 +144,8 @@ class Finder:
 
     def wrapped(self, wrapper, words):
         """The words from the wrapped command on, or None when there is none."""
-        spec = WRAPPERS[wrapper]
-        positional = spec.get("positional", 0)
+        rule = WRAPPERS[wrapper]
+        positional = rule.get("positional", 0)
         i = 0
         while i < len(words):
             word = words[i]
@@ -154,7 +154,7 @@ class Finder:
             if word == "--":
                 return words[i + 1:] or None
             if word.startswith("-") and len(word) > 1:
-                i += 2 if word in spec["takes_value"] else 1
+                i += 2 if word in rule["takes_value"] else 1
                 continue
             if wrapper == "env" and re.match(r"^[A-Za-z_][A-Za-z0-9_]*=", word):
                 i += 1
