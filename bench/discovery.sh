@@ -78,7 +78,7 @@ print(f"{responders:2d} responder(s), {runs} runs: first line {ms(first)}, exit 
 PY
 }
 
-# What the guarded start alone costs (ip netns exec, the checking bash), included in the figures.
+# What the guarded start alone costs (nsenter, the checking bash), included in the figures.
 guard_cost() {
   lab_guard "$ns_q"
   python3 - "$runs" "${lab_guarded[@]}" true <<'PY'

@@ -147,11 +147,13 @@ grep -qxF 'DEVICE=office , "LX-500" , 0x2e5a:0x500 , IP-ADDRESS=192.168.1.20 ' "
 
 # The integration targets of the collection, each run as a role. The scanner target's full
 # disk: a lumoraconf that meets a full /tmp (a tmpfs of its own, filled) when it adds, after
-# the remove went through.
+# the remove went through. It runs inside the sandbox's private mount namespace, so the new
+# one's mounts are private already; setting the propagation of / would fail where / is no
+# mount point (a chroot).
 full_disk_tool=$sandbox/lumoraconf-full-disk
 printf '%s\n' '#!/bin/bash' \
     'if [[ $1 != -a ]]; then exec lumoraconf "$@"; fi' \
-    'exec unshare --mount --propagation private bash -c '\''mount -t tmpfs -o size=8k tmpfs /tmp && (cat /dev/zero >/tmp/filler) 2>/dev/null; exec lumoraconf "$@"'\'' lumoraconf "$@"' \
+    'exec unshare --mount --propagation unchanged bash -c '\''mount -t tmpfs -o size=8k tmpfs /tmp && (cat /dev/zero >/tmp/filler) 2>/dev/null; exec lumoraconf "$@"'\'' lumoraconf "$@"' \
     >"$full_disk_tool"
 chmod 755 "$full_disk_tool"
 export LUMORA_FULL_DISK_TOOL=$full_disk_tool

@@ -5,7 +5,7 @@
 # Usage: avahi_responder.sh STATE_DIR HOST_NAME INTERFACE SERVICES_FILE
 #
 # Started by discovery_netns_test.sh inside a network namespace the test made and a mount
-# namespace of its own (ip netns exec NS unshare --mount --propagation private ...), never on
+# namespace of its own (nsenter --net=... unshare --mount ..., inside the test's private mount namespace), never on
 # the machine's own network or /run: it refuses to run unless both namespaces differ from the
 # ones named in LUMORA_HOST_NETNS and LUMORA_HOST_MNTNS. SERVICES_FILE holds one service a line,
 # fields separated by tabs: instance name, service type, port, then the TXT strings. It writes

@@ -41,7 +41,7 @@ lab_add() {
   for ns in "$@"; do
     ip netns add "$ns" || return 1
     lab_namespaces+=("$ns")
-    ip -n "$ns" link set lo up || return 1
+    lab_ip "$ns" link set lo up || return 1
   done
 }
 
@@ -49,15 +49,25 @@ lab_add() {
 # ends up, with the addresses given (CIDR; an empty one gives that end none, as for a bridge
 # port).
 lab_link() {
-  ip -n "$1" link add "$2" type veth peer name "$5" netns "$4" &&
-    { [[ -z $3 ]] || ip -n "$1" addr add "$3" dev "$2"; } && ip -n "$1" link set "$2" up &&
-    { [[ -z ${6-} ]] || ip -n "$4" addr add "$6" dev "$5"; } && ip -n "$4" link set "$5" up
+  lab_ip "$1" link add "$2" type veth peer name "$5" netns "$4" &&
+    { [[ -z $3 ]] || lab_ip "$1" addr add "$3" dev "$2"; } && lab_ip "$1" link set "$2" up &&
+    { [[ -z ${6-} ]] || lab_ip "$4" addr add "$6" dev "$5"; } && lab_ip "$4" link set "$5" up
 }
 
 # lab_guard NS: sets lab_guarded to the prefix that runs a command in namespace NS of the lab.
+# lab_ip NS ARG...: ip in namespace NS. Not `ip -n`, which, like `ip netns exec`, remounts / as
+# a slave and so fails where / is no mount point (a chroot, as on the fresh roots).
+lab_ip() {
+  local ns=$1
+  shift
+  nsenter --net="/run/netns/$ns" ip "$@"
+}
+
+# nsenter joins the network namespace alone: `ip netns exec` also remounts / as a slave, which
+# fails where / is no mount point (a chroot, as on the fresh roots), and the lab needs none of it.
 lab_guard() {
   # shellcheck disable=SC2016  # expanded by the inner bash
-  lab_guarded=(ip netns exec "$1" bash -c '
+  lab_guarded=(nsenter --net="/run/netns/$1" bash -c '
     [[ $(ip netns identify) == "$1" && $(readlink /proc/self/ns/net) != "$LUMORA_HOST_NETNS" ]] ||
       { echo "netns_lab: not inside namespace $1; refusing to run $2" >&2; exit 99; }
     shift
@@ -79,7 +89,9 @@ lab_background() {
 lab_responder() {
   local state=$SANDBOX_ROOT/state-$2
   mkdir -p "$state"
-  lab_background "$1" unshare --mount --propagation private \
+  # The lab runs in the test's private mount namespace, so the new one's mounts are private
+  # already; setting the propagation of / fails where / is no mount point (a chroot).
+  lab_background "$1" unshare --mount --propagation unchanged \
     bash "$(dirname "${BASH_SOURCE[0]}")/avahi_responder.sh" "$state" "$2" "$3" "$4"
 }
 
