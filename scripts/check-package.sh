@@ -188,9 +188,11 @@ else
     fail "lumoraconf-ansible Depends is '$(afield Depends)'"
   [[ -z $(afield Recommends)$(afield Suggests) ]] || fail "lumoraconf-ansible recommends or suggests something"
   collection=./usr/share/ansible/collections/ansible_collections/lumoraconf/scanners
-  # The collection's files as the tree has them, less its tests and what the build leaves.
-  mapfile -t expected < <(cd "$root/contrib/ansible" && git ls-files | grep -v -e '^tests/' -e '^\.gitignore$' |
-                          sed "s|^|$collection/|" | sort)
+  # The collection's files as the tree has them, less its tests and what Python or git leave
+  # (read from the tree itself: the tests also run where no git is installed).
+  mapfile -t expected < <(cd "$root/contrib/ansible" &&
+                          find . -type f ! -path './tests/*' ! -name .gitignore ! -path '*/__pycache__/*' |
+                          sed "s|^\./|$collection/|" | sort)
   expected+=(./usr/share/doc/lumoraconf-ansible/copyright ./usr/share/doc/lumoraconf-ansible/changelog.gz
              ./usr/share/lintian/overrides/lumoraconf-ansible)
   mapfile -t files < <(dpkg-deb -c "$ansible_deb" | awk '$1 !~ /^d/ { print $NF }' | sort)
