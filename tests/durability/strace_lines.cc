@@ -41,11 +41,14 @@ std::string unescape(std::string_view text) {
   return bytes;
 }
 
-// Position of the parenthesis that closes the one at open, or npos.
-std::size_t matching_close(std::string_view text, std::size_t open) {
+// Walks text from start past the insides of strace's quoted strings, calling
+// visit(i, c, depth) for every other character with the bracket depth after it. Returns the
+// position where visit returned true, or npos.
+template <typename Visit>
+std::size_t scan_outside_quotes(std::string_view text, std::size_t start, Visit visit) {
   int depth = 0;
   bool quoted = false;
-  for (std::size_t i = open; i < text.size(); ++i) {
+  for (std::size_t i = start; i < text.size(); ++i) {
     const char c = text[i];
     if (quoted) {
       if (c == '\\') {
@@ -57,41 +60,36 @@ std::size_t matching_close(std::string_view text, std::size_t open) {
     }
     if (c == '"') {
       quoted = true;
-    } else if (c == '(' || c == '[' || c == '{') {
+      continue;
+    }
+    if (c == '(' || c == '[' || c == '{') {
       ++depth;
     } else if (c == ')' || c == ']' || c == '}') {
-      if (--depth == 0) return c == ')' ? i : std::string_view::npos;
+      --depth;
     }
+    if (visit(i, c, depth)) return i;
   }
   return std::string_view::npos;
 }
 
+// Position of the parenthesis that closes the one at open, or npos.
+std::size_t matching_close(std::string_view text, std::size_t open) {
+  const std::size_t close = scan_outside_quotes(text, open, [](std::size_t, char c, int depth) {
+    return depth == 0 && (c == ')' || c == ']' || c == '}');
+  });
+  return close != std::string_view::npos && text[close] == ')' ? close : std::string_view::npos;
+}
+
 std::vector<std::string> split_args(std::string_view text) {
   std::vector<std::string> args;
-  int depth = 0;
-  bool quoted = false;
   std::size_t start = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (quoted) {
-      if (c == '\\') {
-        ++i;
-      } else if (c == '"') {
-        quoted = false;
-      }
-      continue;
-    }
-    if (c == '"') {
-      quoted = true;
-    } else if (c == '(' || c == '[' || c == '{') {
-      ++depth;
-    } else if (c == ')' || c == ']' || c == '}') {
-      --depth;
-    } else if (c == ',' && depth == 0) {
+  scan_outside_quotes(text, 0, [&](std::size_t i, char c, int depth) {
+    if (c == ',' && depth == 0) {
       args.emplace_back(text.substr(start, i - start));
       start = i + 1;
     }
-  }
+    return false;
+  });
   if (start < text.size()) args.emplace_back(text.substr(start));
   for (std::string& arg : args) {
     const std::size_t first = arg.find_first_not_of(' ');
