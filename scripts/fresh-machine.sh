@@ -228,6 +228,7 @@ in_root "$work/b" /bin/sh -ec "
   # The overridden tags, for the record (lintian counts them as found when shown).
   lintian --show-overrides --tags dir-or-file-in-etc-opt,unusual-interpreter \
     build-deb/lumoraconf_*.deb build-deb/lumoraconf-ansible_*.deb || true"
+end_stage
 if [[ $reproducible == 1 ]]; then
   begin_stage "root B: scripts/reproducible.sh"
   in_root "$work/b" /bin/sh -xc "cd $project && bash scripts/reproducible.sh"
@@ -241,7 +242,6 @@ for name in lumoraconf lumoraconf-ansible; do
   fi
   cp "${debs[0]}" "$work/"
 done
-end_stage
 
 # --- root C: the package alone -----------------------------------------------------------------
 begin_stage "root C: apt-get install ./lumoraconf_*.deb"
