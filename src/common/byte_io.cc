@@ -59,8 +59,11 @@ int file_exists(const char* path) {
 }
 
 RegularOpen open_regular_file(const char* path, UniqueFd& fd) {
-  fd.reset(::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  if (!fd) return errno == ENOENT ? RegularOpen::kMissing : RegularOpen::kRefused;
+  fd.reset();
+  // errno is read before anything else can change it (the reset closes a descriptor).
+  const int opened = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (opened < 0) return errno == ENOENT ? RegularOpen::kMissing : RegularOpen::kRefused;
+  fd.reset(opened);
   struct stat info {};
   if (::fstat(fd.get(), &info) != 0) {
     fd.reset();

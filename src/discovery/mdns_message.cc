@@ -166,7 +166,7 @@ std::vector<std::uint8_t> make_mdns_query(const std::vector<MdnsQuestion>& quest
     ldns_rr_set_class(rr.get(), LDNS_RR_CLASS_IN);
     ldns_rr_set_question(rr.get(), true);
     if (!ldns_pkt_push_rr(packet.get(), LDNS_SECTION_QUESTION, rr.get())) return {};
-    (void)rr.release();  // the packet owns it now
+    [[maybe_unused]] ldns_rr* const owned_by_packet = rr.release();
   }
   std::uint8_t* wire = nullptr;
   std::size_t size = 0;

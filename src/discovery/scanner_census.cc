@@ -38,6 +38,7 @@ std::string parent_key(const MdnsName& name) {
 
 std::vector<MdnsQuestion> scanner_browse_questions() {
   std::vector<MdnsQuestion> questions;
+  questions.reserve(kScannerServiceTypes.size());
   for (std::size_t i = 0; i < kScannerServiceTypes.size(); ++i) {
     questions.push_back({service_type_name(i), MdnsType::kPtr});
   }

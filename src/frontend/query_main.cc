@@ -53,13 +53,11 @@ struct Request {
 };
 
 // The options a command accepts, as a set of bits.
-enum Accepts : unsigned {
-  kNothing = 0,
-  kTerminatorOption = 1U << 0U,  // -z
-  kPrefixOption = 1U << 1U,      // --prefix TEXT
-  kReplaceOption = 1U << 2U,     // --replace
-  kOperands = 1U << 3U,          // words after the command
-};
+constexpr unsigned kNothing = 0;
+constexpr unsigned kTerminatorOption = 1U << 0U;  // -z
+constexpr unsigned kPrefixOption = 1U << 1U;      // --prefix TEXT
+constexpr unsigned kReplaceOption = 1U << 2U;     // --replace
+constexpr unsigned kOperands = 1U << 3U;          // words after the command
 
 using Handler = int (*)(const Request& request);
 
