@@ -28,17 +28,11 @@ here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=tests/sandbox/sandbox.sh
 source "$here/../sandbox/sandbox.sh"
 
+# shellcheck source=tests/discovery/netns_lab.sh
+source "$here/netns_lab.sh"
+
 if [[ ${3-} != --in-namespace ]]; then
-  [[ $(id -u) == 0 ]] || { echo "discovery_netns_test: must run as root" >&2; exit 1; }
-  for tool in ip unshare dbus-daemon avahi-daemon avahi-publish python3; do
-    command -v "$tool" >/dev/null ||
-      { echo "discovery_netns_test: $tool is missing (scripts/lib.sh installs it)" >&2; exit 1; }
-  done
-  LUMORA_HOST_NETNS=$(readlink /proc/self/ns/net) || LUMORA_HOST_NETNS=
-  [[ -n $LUMORA_HOST_NETNS ]] ||
-    { echo "discovery_netns_test: cannot read this process's network namespace" >&2; exit 1; }
-  LUMORA_HOST_MNTNS=$(readlink /proc/self/ns/mnt)
-  export LUMORA_HOST_NETNS LUMORA_HOST_MNTNS
+  lab_host discovery_netns_test python3 || exit 1
   sandbox_enter "$private_ns" bash "$0" "$query" "$private_ns" --in-namespace
   exit
 fi
@@ -46,8 +40,6 @@ fi
 # --- inside the private mount namespace -------------------------------------------------------
 
 sandbox_private discovery_netns_test || exit 1
-# shellcheck source=tests/discovery/netns_lab.sh
-source "$here/netns_lab.sh"
 fail() { lab_problem "$@"; }
 
 cleanup() {

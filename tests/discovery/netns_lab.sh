@@ -1,7 +1,7 @@
 # shellcheck shell=bash
 # The private networks of the discovery test and benchmark, sourced (by bash) after
-# tests/sandbox/sandbox.sh, inside a private mount namespace (sandbox_enter) and after
-# sandbox_make; not run.
+# tests/sandbox/sandbox.sh; not run. lab_host runs before sandbox_enter, the rest inside the
+# private mount namespace and after sandbox_make.
 #
 # lab_begin mounts a tmpfs over /run/netns, so the network namespaces the caller names are
 # seen by nobody else. Commands reach a namespace only through the prefix of lab_guard, which
@@ -20,6 +20,25 @@ lab_guarded=()
 lab_problem() {
   echo "FAIL: $*" >&2
   lab_problems=$((lab_problems + 1))
+}
+
+# lab_host NAME TOOL...: run in the caller's namespaces, before sandbox_enter: fails, with a
+# message naming the script NAME, unless this is root and the lab's programs and every TOOL are
+# installed; exports LUMORA_HOST_NETNS and LUMORA_HOST_MNTNS, the namespaces that the guard and
+# the responders refuse to run in.
+lab_host() {
+  local name=$1 tool
+  shift
+  [[ $(id -u) == 0 ]] || { echo "$name: must run as root" >&2; return 1; }
+  for tool in ip nsenter unshare dbus-daemon avahi-daemon avahi-publish "$@"; do
+    command -v "$tool" >/dev/null ||
+      { echo "$name: $tool is missing (scripts/lib.sh installs it)" >&2; return 1; }
+  done
+  LUMORA_HOST_NETNS=$(readlink /proc/self/ns/net) || LUMORA_HOST_NETNS=
+  [[ -n $LUMORA_HOST_NETNS ]] ||
+    { echo "$name: cannot read this process's network namespace" >&2; return 1; }
+  LUMORA_HOST_MNTNS=$(readlink /proc/self/ns/mnt)
+  export LUMORA_HOST_NETNS LUMORA_HOST_MNTNS
 }
 
 # lab_begin: checks that this is a private mount namespace and not the caller's network

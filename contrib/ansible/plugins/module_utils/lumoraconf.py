@@ -26,15 +26,31 @@ def lumoraconf_argument_spec():
     )
 
 
+def json_lines(text):
+    """The objects of lumoraconf-query's one-a-line JSON answers, in order. Strings hold a byte
+    that is not UTF-8 as a lone surrogate (Python's surrogateescape convention, in which
+    run_command decodes the answer)."""
+    return [json.loads(line) for line in text.splitlines() if line]
+
+
 class Lumoraconf(object):
-    """The two programs, found on PATH (or at the paths the module was given)."""
+    """The two programs, found on PATH (or at the paths the module was given). lumoraconf is
+    looked for only when a module first runs it, so one that only reads needs only
+    lumoraconf-query."""
 
     def __init__(self, module):
         self.module = module
-        self.tool = (module.params["lumoraconf_path"]
-                     or module.get_bin_path("lumoraconf", required=True))
+        self._tool = None
         self.query_tool = (module.params["query_path"]
                            or module.get_bin_path("lumoraconf-query", required=True))
+
+    @property
+    def tool(self):
+        """The path of lumoraconf."""
+        if self._tool is None:
+            self._tool = (self.module.params["lumoraconf_path"]
+                          or self.module.get_bin_path("lumoraconf", required=True))
+        return self._tool
 
     def query(self, *words):
         """The answer of `lumoraconf-query WORDS` as text; fails the module when it cannot
@@ -47,9 +63,18 @@ class Lumoraconf(object):
         return out
 
     def devices(self):
-        """The registered devices, one dict per entry in file order. Strings hold a byte that
-        is not UTF-8 as a lone surrogate (Python's surrogateescape convention)."""
-        return [json.loads(line) for line in self.query("devices").splitlines() if line]
+        """The registered devices, one dict per entry in file order (see json_lines)."""
+        return json_lines(self.query("devices"))
+
+    def discover(self, timeout, interface=None):
+        """The scanners that `lumoraconf-query discover` finds in TIMEOUT seconds (on the
+        named interface, or on every one it can use), one dict per line it prints (see
+        json_lines). Fails the module with the command's own words when it cannot look (no
+        usable interface or socket)."""
+        words = ["discover", "--timeout", "%.3f" % timeout]
+        if interface is not None:
+            words += ["--interface", interface]
+        return json_lines(self.query(*words))
 
     def log_settings(self):
         """{"path", "level", "mode"}, or None when the backend does not log."""

@@ -1,0 +1,179 @@
+#!/usr/bin/python
+# -*- coding: utf-8 -*-
+# Copyright: lumoraconf maintainers
+# MIT License (see LICENSE)
+
+from __future__ import absolute_import, division, print_function
+
+__metaclass__ = type
+
+DOCUMENTATION = r"""
+---
+module: discovery_info
+short_description: Find the network scanners that announce themselves by multicast DNS
+version_added: "0.1.0"
+description:
+  - Runs C(lumoraconf-query discover) on the managed host and returns the scanners it prints,
+    one dict per scanner, with the model of the backend's catalogue that each one matches.
+  - C(discover) sends one-shot multicast DNS queries for C(_uscan._tcp), C(_uscans._tcp) and
+    C(_ipp._tcp) (the last listed only with C(Scan=T) in its TXT record) on every interface
+    of the managed host that is up with IPv4 multicast, loopback excepted, or on the one
+    named, and collects the answers until the timeout. Multicast DNS does not cross routers, so
+    only the scanners on the managed host's own links are found.
+  - Reads and changes nothing of the backend's files; the task never reports a change. To
+    register what it finds, pass I(name), I(model) and I(ip) of each scanner whose I(model)
+    is not null to M(lumoraconf.scanners.scanner).
+  - The program is run with an argument list, never through a shell. When it cannot look (no
+    usable interface or socket, an interface that does not exist), the task fails with its
+    own words.
+options:
+  timeout:
+    description:
+      - How long to collect answers, in seconds, above 0 and at most 600; whole
+        milliseconds are kept.
+    type: float
+    default: 2
+  interface:
+    description:
+      - The one interface to query on, by name. Every usable interface when not given.
+    type: str
+extends_documentation_fragment:
+  - ansible.builtin.action_common_attributes
+  - lumoraconf.scanners.lumoraconf
+attributes:
+  check_mode:
+    support: full
+    details: Only reads, so it runs in check mode as in a real run.
+  diff_mode:
+    support: none
+  platform:
+    platforms: linux
+notes:
+  - The task lasts about I(timeout) seconds, whatever answers.
+  - The option I(lumoraconf_path) is accepted for symmetry with the other modules and not
+    used.
+seealso:
+  - module: lumoraconf.scanners.scanner
+author:
+  - lumoraconf maintainers (@lumoraconf)
+"""
+
+EXAMPLES = r"""
+- name: Find the scanners on the managed host's links
+  lumoraconf.scanners.discovery_info:
+    timeout: 3
+  register: found
+
+- name: Register each scanner whose model the catalogue knows, by address
+  lumoraconf.scanners.scanner:
+    name: "{{ item.add | select('match', '^name=') | first | regex_replace('^name=', '') }}"
+    model: "{{ item.model }}"
+    ip: "{{ item.ip }}"
+  loop: "{{ found.scanners }}"
+  loop_control:
+    label: "{{ item.instance }}"
+  when: item.model is not none
+"""
+
+RETURN = r"""
+scanners:
+  description:
+    - The scanners found, one per instance name and address, in the order they became
+      complete. Empty when none answered.
+    - Strings hold a byte that is not UTF-8 as a lone surrogate.
+  returned: always
+  type: list
+  elements: dict
+  contains:
+    instance:
+      description: The instance name the scanner announces (the first label of its service
+        name).
+      type: str
+      sample: Office Scanner
+    host:
+      description: The host name its service record points at.
+      type: str
+      sample: lumascan-7.local
+    ip:
+      description: Its IPv4 address, from the address record of that host.
+      type: str
+      sample: 10.77.1.2
+    port:
+      description: The port of its service record.
+      type: int
+      sample: 80
+    services:
+      description: The service types under which it announced itself, in the order seen.
+      type: list
+      elements: str
+      sample: ["_uscan._tcp", "_ipp._tcp"]
+    ty:
+      description: The C(ty) string of its TXT record (the make and model as it describes
+        itself), or null when it has none.
+      type: str
+      sample: Kelvane LumaScan MX-200
+    usb_MDL:
+      description: The C(usb_MDL) string of its TXT record, or null when it has none.
+      type: str
+      sample: null
+    model:
+      description: The model of the backend's catalogue that I(ty) or I(usb_MDL) names, or
+        null when the catalogue knows none of them.
+      type: str
+      sample: MX-200
+    add:
+      description:
+        - The arguments of the C(lumoraconf) command that registers it by address (C(-a),
+          C(name=) with a name the add accepts, derived from the instance name, C(model=),
+          C(ip=)), or null when I(model) is null.
+      type: list
+      elements: str
+      sample: ["-a", "name=Office_Scanner", "model=MX-200", "ip=10.77.1.2"]
+  sample:
+    - instance: Office Scanner
+      host: lumascan-7.local
+      ip: 10.77.1.2
+      port: 80
+      services: ["_uscan._tcp", "_ipp._tcp"]
+      ty: Kelvane LumaScan MX-200
+      usb_MDL: null
+      model: MX-200
+      add: ["-a", "name=Office_Scanner", "model=MX-200", "ip=10.77.1.2"]
+    - instance: Lab Scanner
+      host: lab.local
+      ip: 10.77.2.2
+      port: 8080
+      services: ["_uscan._tcp"]
+      ty: Other Maker Z9
+      usb_MDL: null
+      model: null
+      add: null
+"""
+
+from ansible.module_utils.basic import AnsibleModule
+from ansible_collections.lumoraconf.scanners.plugins.module_utils.lumoraconf import (
+    Lumoraconf, lumoraconf_argument_spec)
+
+# The longest run lumoraconf-query discover accepts, in seconds.
+LONGEST_TIMEOUT = 600
+
+
+def main():
+    argument_spec = dict(
+        timeout=dict(type="float", default=2),
+        interface=dict(type="str"),
+    )
+    argument_spec.update(lumoraconf_argument_spec())
+    module = AnsibleModule(argument_spec=argument_spec, supports_check_mode=True)
+    timeout = module.params["timeout"]
+    # discover keeps whole milliseconds; a timeout that rounds to none would be refused there
+    # with its usage text, so it is refused here in the option's own terms.
+    if not 0.0005 <= timeout <= LONGEST_TIMEOUT:
+        module.fail_json(msg="timeout must be above 0 and at most %d seconds, not %s"
+                         % (LONGEST_TIMEOUT, timeout))
+    scanners = Lumoraconf(module).discover(timeout, module.params["interface"])
+    module.exit_json(changed=False, scanners=scanners)
+
+
+if __name__ == "__main__":
+    main()
