@@ -3,8 +3,9 @@
 # trixie) from Debian's archive under /var/tmp, and in copies of it, each a plain chroot whose /
 # is not a mount point:
 #   root A: the Quick start command and the test command exactly as README.md has them (found
-#           by their `<!-- fresh-machine: NAME -->` markers), and last, on trixie, the
-#           hardening checks (Debian 12's are CI's own hardening stage);
+#           by their `<!-- fresh-machine: NAME -->` markers), and last, on trixie, the release's
+#           static analysers (scripts/static-analysis.sh; Debian 12's run in CI's own hardening
+#           stage, with the sanitizers and the fuzzers, which need no second release);
 #   root B: the README's package section, line by line, and lintian on both packages (no
 #           error, no warning); on trixie also scripts/reproducible.sh (Debian 12's run is CI's
 #           own stage);
@@ -13,18 +14,18 @@
 #           apt, and the README's example play run against the local host twice (3 changed,
 #           then 0), with the collection where the package put it.
 # The tree is a clone of this checkout's HEAD: only committed work is proven. Every stage runs
-# in its own mount and PID namespace, so /proc, /sys, /dev and the shared apt cache mounted into
-# a root vanish with it, and no process outlives it. Any failure fails the script; it prints
-# each stage's time.
+# in its own mount and PID namespace, so /proc, /sys, the root's own /dev and the shared apt
+# cache mounted into a root vanish with it, and no process outlives it. A root never sees the
+# host's /dev: a package's maintainer script run inside it could change the host's device nodes.
+# Any failure fails the script; it prints each stage's time.
 #
 # Usage: scripts/fresh-machine.sh SUITE        (as root, on Debian, from anywhere)
 #   LUMORA_KEEP_ROOTS=1        keep the roots under /var/tmp when a stage fails
 #   LUMORA_APT_CACHE=DIR       the .deb cache shared by the roots and by later runs
 #                              (default /var/tmp/lumora-apt-cache/SUITE)
 #   LUMORA_MIRROR=URL          Debian mirror (default http://deb.debian.org/debian)
-#   LUMORA_FRESH_HARDENING=0|1 run scripts/hardening.sh in root A (default: 1 on trixie only)
+#   LUMORA_FRESH_ANALYSIS=0|1  run scripts/static-analysis.sh in root A (default: 1 on trixie only)
 #   LUMORA_FRESH_REPRODUCIBLE=0|1 run scripts/reproducible.sh in root B (default: 1 on trixie only)
-#   LUMORA_FRESH_FUZZ_SECONDS  seconds per fuzz target there (default 15)
 set -euo pipefail
 
 usage() {
@@ -40,6 +41,7 @@ esac
 [[ $(id -u) == 0 ]] || { echo "fresh-machine: must run as root (debootstrap, chroot)" >&2; exit 1; }
 
 tree=$(cd "$(dirname "$0")/.." && pwd)
+lumora_stage_prefix="fresh-machine $suite"
 # shellcheck source=scripts/lib.sh
 source "$tree/scripts/lib.sh"
 # What this script runs on the host itself (the roots install their own).
@@ -48,12 +50,12 @@ readme=$tree/README.md
 mirror=${LUMORA_MIRROR:-http://deb.debian.org/debian}
 cache=${LUMORA_APT_CACHE:-/var/tmp/lumora-apt-cache/$suite}
 keep=${LUMORA_KEEP_ROOTS:-}
-if [[ -n ${LUMORA_FRESH_HARDENING:-} ]]; then
-  hardening=$LUMORA_FRESH_HARDENING
+if [[ -n ${LUMORA_FRESH_ANALYSIS:-} ]]; then
+  analysis=$LUMORA_FRESH_ANALYSIS
 elif [[ $suite == trixie ]]; then
-  hardening=1
+  analysis=1
 else
-  hardening=0
+  analysis=0
 fi
 if [[ -n ${LUMORA_FRESH_REPRODUCIBLE:-} ]]; then
   reproducible=$LUMORA_FRESH_REPRODUCIBLE
@@ -62,7 +64,6 @@ elif [[ $suite == trixie ]]; then
 else
   reproducible=0
 fi
-fuzz_seconds=${LUMORA_FRESH_FUZZ_SECONDS:-15}
 # Where the tree lies in a root: root's home, as a newcomer would clone it.
 project=/root/lumoraconf
 example_line='DEVICE=example , "EXAMPLE-1" , Unknown , IP-ADDRESS=127.0.0.1 '
@@ -93,28 +94,8 @@ test_line=$(readme_block tests)
 package_section=$(readme_block package)
 example_play=$(readme_block ansible-play)
 
-# --- stages and their times --------------------------------------------------------------------
+# --- the roots' scratch ---------------------------------------------------------------------
 work=$(mktemp -d -p /var/tmp "lumora-fresh-$suite.XXXXXX")
-timings=()
-stage=
-stage_start=$SECONDS
-run_start=$SECONDS
-begin_stage() {
-  stage=$1
-  stage_start=$SECONDS
-  echo
-  echo "=== fresh-machine $suite: $stage"
-}
-end_stage() {
-  local took=$((SECONDS - stage_start))
-  timings+=("$(printf '%-44s %5d s' "$stage" "$took")")
-  echo "=== fresh-machine $suite: $stage took ${took}s"
-  stage=
-}
-print_timings() {
-  printf '%s\n' "${timings[@]}"
-  printf '%-44s %5d s\n' "whole run ($suite)" "$((SECONDS - run_start))"
-}
 
 # A root may only be removed once no mount lies under it (each stage's mounts live in its own
 # namespace, so none should); --one-file-system keeps rm on the root's own file system whatever
@@ -129,8 +110,9 @@ remove_roots() {
 finish() {
   local status=$?
   if [[ $status != 0 ]]; then
-    [[ -n $stage ]] && echo "fresh-machine $suite: stage '$stage' failed after $((SECONDS - stage_start))s" >&2
-    ((${#timings[@]})) && print_timings >&2
+    [[ -n $lumora_stage_name ]] &&
+      echo "fresh-machine $suite: stage '$lumora_stage_name' failed after $((SECONDS - lumora_stage_start))s" >&2
+    lumora_stage_report >&2
     if [[ -n $keep ]]; then
       echo "fresh-machine: roots kept in $work (LUMORA_KEEP_ROOTS)" >&2
       return
@@ -141,9 +123,12 @@ finish() {
 trap finish EXIT
 
 # in_root ROOT COMMAND...: runs COMMAND (with /bin/sh of the root) chrooted into ROOT, in new
-# mount and PID namespaces, with a fresh /proc, the host's /sys and /dev, and the shared apt
-# cache; a clean environment as a root login has it, no standard input. The namespaces end
-# with COMMAND, and every mount and process with them.
+# mount and PID namespaces, with a fresh /proc, the host's /sys, a /dev of the root's own and
+# the shared apt cache; a clean environment as a root login has it, no standard input. The
+# namespaces end with COMMAND, and every mount and process with them.
+#
+# The /dev is a tmpfs holding the nodes that builds, tests and package scripts open (made with
+# mknod, the kernel's fixed numbers), a private devpts instance for terminals, and /dev/shm.
 in_root() {
   local root=$1
   shift
@@ -153,7 +138,20 @@ in_root() {
     shift 2
     mount -t proc proc "$root/proc"
     mount --rbind /sys "$root/sys"
-    mount --rbind /dev "$root/dev"
+    dev=$root/dev
+    mount -t tmpfs -o mode=755,nosuid,size=1m dev "$dev"
+    for node in null:1:3 zero:1:5 full:1:7 random:1:8 urandom:1:9 tty:5:0; do
+      IFS=: read -r name major minor <<<"$node"
+      mknod -m 666 "$dev/$name" c "$major" "$minor"
+    done
+    mkdir "$dev/pts" "$dev/shm"
+    mount -t devpts -o newinstance,ptmxmode=0666,mode=0620,gid=5 devpts "$dev/pts"
+    ln -s pts/ptmx "$dev/ptmx"
+    mount -t tmpfs -o mode=1777,nosuid,nodev shm "$dev/shm"
+    ln -s /proc/self/fd "$dev/fd"
+    ln -s /proc/self/fd/0 "$dev/stdin"
+    ln -s /proc/self/fd/1 "$dev/stdout"
+    ln -s /proc/self/fd/2 "$dev/stderr"
     mount --bind "$cache" "$root/var/cache/apt/archives"
     exec chroot "$root" /usr/bin/env -i HOME=/root LANG=C.UTF-8 TERM=dumb \
       PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin "$@"
@@ -175,7 +173,7 @@ if ! git -C "$tree" diff --quiet HEAD; then
 fi
 
 # --- the pristine root -------------------------------------------------------------------------
-begin_stage "debootstrap --variant=minbase"
+lumora_stage_begin "debootstrap --variant=minbase"
 mkdir -p "$cache/partial"
 # In a mount namespace of its own, so the /proc and /sys it mounts into the root go with it.
 unshare --mount --propagation private -- \
@@ -185,40 +183,40 @@ unshare --mount --propagation private -- \
 printf '#!/bin/sh\nexit 101\n' >"$work/pristine/usr/sbin/policy-rc.d"
 chmod 755 "$work/pristine/usr/sbin/policy-rc.d"
 cp /etc/resolv.conf "$work/pristine/etc/resolv.conf"
-end_stage
+lumora_stage_end
 
 # --- root A: Quick start, tests, hardening -----------------------------------------------------
-begin_stage "root A: copy and clone"
+lumora_stage_begin "root A: copy and clone"
 new_root a
 if mountpoint -q "$work/a"; then
   echo "fresh-machine: $work/a is a mount point; the tests must run where / is not one" >&2
   exit 1
 fi
-end_stage
+lumora_stage_end
 
-begin_stage "root A: Quick start (README)"
+lumora_stage_begin "root A: Quick start (README)"
 in_root "$work/a" /bin/sh -xc "cd $project && $quick_start" | tee "$work/quick-start.log"
 if ! grep -qxF -- "$example_line" "$work/quick-start.log"; then
   echo "fresh-machine: the Quick start did not print the example device line" >&2
   exit 1
 fi
-end_stage
+lumora_stage_end
 
-begin_stage "root A: test line (README)"
+lumora_stage_begin "root A: test line (README)"
 in_root "$work/a" /bin/sh -xc "cd $project && $test_line"
-end_stage
+lumora_stage_end
 
 # --- root B: the package section and lintian ---------------------------------------------------
-begin_stage "root B: copy and clone"
+lumora_stage_begin "root B: copy and clone"
 new_root b
-end_stage
+lumora_stage_end
 
-begin_stage "root B: package section (README)"
+lumora_stage_begin "root B: package section (README)"
 in_root "$work/b" /bin/sh -exc "cd $project
 $package_section"
-end_stage
+lumora_stage_end
 
-begin_stage "root B: lintian"
+lumora_stage_begin "root B: lintian"
 in_root "$work/b" /bin/sh -ec "
   DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends lintian >/dev/null
   lintian --version
@@ -228,11 +226,11 @@ in_root "$work/b" /bin/sh -ec "
   # The overridden tags, for the record (lintian counts them as found when shown).
   lintian --show-overrides --tags dir-or-file-in-etc-opt,unusual-interpreter \
     build-deb/lumoraconf_*.deb build-deb/lumoraconf-ansible_*.deb || true"
-end_stage
+lumora_stage_end
 if [[ $reproducible == 1 ]]; then
-  begin_stage "root B: scripts/reproducible.sh"
+  lumora_stage_begin "root B: scripts/reproducible.sh"
   in_root "$work/b" /bin/sh -xc "cd $project && bash scripts/reproducible.sh"
-  end_stage
+  lumora_stage_end
 fi
 for name in lumoraconf lumoraconf-ansible; do
   debs=("$work/b$project/build-deb/$name"_*.deb)
@@ -244,7 +242,7 @@ for name in lumoraconf lumoraconf-ansible; do
 done
 
 # --- root C: the package alone -----------------------------------------------------------------
-begin_stage "root C: apt-get install ./lumoraconf_*.deb"
+lumora_stage_begin "root C: apt-get install ./lumoraconf_*.deb"
 rm -rf --one-file-system -- "${work:?}/b"
 cp -a "$work/pristine" "$work/c"
 cp "$work"/lumoraconf_*.deb "$work"/lumoraconf-ansible_*.deb "$work/c/root/"
@@ -262,9 +260,9 @@ in_root "$work/c" /bin/sh -ec "
   find /etc/opt" | tee "$work/install.log"
 pulled=$(sed -n 's/^\([0-9]*\) upgraded, \([0-9]*\) newly installed.*/\2/p' "$work/install.log" | head -n 1)
 echo "fresh-machine $suite: apt-get install ./lumoraconf_*.deb on a fresh root installs $pulled packages (lumoraconf included)"
-end_stage
+lumora_stage_end
 
-begin_stage "root C: both packages and the README's play"
+lumora_stage_begin "root C: both packages and the README's play"
 printf '%s\n' "$example_play" >"$work/c/root/site.yml"
 # The models of the play, in the catalogue the backend's package would bring; the local host
 # as the group the play names, reached as root through su (a minimal root has no sudo).
@@ -281,16 +279,15 @@ in_root "$work/c" /bin/sh -ec "
   grep -q 'localhost *: ok=3 *changed=3 .*failed=0' play-first.log
   grep -q 'localhost *: ok=3 *changed=0 .*failed=0' play-second.log
   cat /etc/opt/kelvane/scanner/lumora//lumsanenetdevice.cfg"
-end_stage
+lumora_stage_end
 
-# --- root A again: the hardening checks, the longest stage, last ------------------------------
-if [[ $hardening == 1 ]]; then
-  begin_stage "root A: scripts/hardening.sh (fuzz ${fuzz_seconds}s)"
-  in_root "$work/a" /bin/sh -xc \
-    "cd $project && LUMORA_FUZZ_SECONDS=$fuzz_seconds bash scripts/hardening.sh"
-  end_stage
+# --- root A again: the release's static analysers --------------------------------------------
+if [[ $analysis == 1 ]]; then
+  lumora_stage_begin "root A: scripts/static-analysis.sh"
+  in_root "$work/a" /bin/sh -xc "cd $project && bash scripts/static-analysis.sh"
+  lumora_stage_end
 fi
 
 echo
 echo "=== fresh-machine $suite: all stages passed"
-print_timings
+lumora_stage_report

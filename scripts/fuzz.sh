@@ -2,7 +2,7 @@
 # Runs one libFuzzer target for longer than scripts/hardening.sh does:
 #   bash scripts/fuzz.sh TARGET [SECONDS] [--merge]
 # TARGET is a directory name under fuzz/corpus (decode_line, device_file, catalogue, add_args,
-# shell_words); SECONDS defaults to 600. The fuzzer works on a copy of the corpus under
+# shell_words, mdns_response); SECONDS defaults to 600. The fuzzer works on a copy of the corpus under
 # /var/tmp; with --merge the inputs that reach new coverage are merged back into
 # fuzz/corpus/TARGET afterwards. Crashing inputs land in build-fuzz/artifacts/. Needs clang and
 # libclang-rt-dev (scripts/hardening.sh installs them). Extra libFuzzer options can be given
@@ -10,6 +10,7 @@
 # in fuzz/TARGET.flags.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+lumora_stage_prefix=fuzz
 # shellcheck source=scripts/lib.sh
 source scripts/lib.sh
 
@@ -35,11 +36,13 @@ if [[ ! -d fuzz/corpus/$target ]]; then
   exit 2
 fi
 
+lumora_stage_begin "fuzzer build"
 if [[ ! -f build-fuzz/build.ninja ]]; then
   # shellcheck disable=SC2119  # no extra cmake arguments here
   lumora_configure_fuzz_build
 fi
 cmake --build build-fuzz -j "${LUMORA_JOBS:-2}" --target "fuzz_$target"
+lumora_stage_end
 
 # A target's own flags (fuzz/TARGET.flags, one a line) come first, so the extra options can
 # override them.
@@ -49,10 +52,14 @@ work=$(mktemp -d -p /var/tmp "lumora-fuzz-$target.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 cp -r "fuzz/corpus/$target/." "$work/"
 mkdir -p build-fuzz/artifacts
+lumora_stage_begin "fuzz $target (${seconds}s)"
 # shellcheck disable=SC2086  # the extra options are meant to split into words
 "build-fuzz/fuzz/fuzz_$target" -max_total_time="$seconds" -print_final_stats=1 \
     -artifact_prefix="build-fuzz/artifacts/$target-" "${lumora_fuzz_flags[@]}" ${LUMORA_FUZZ_OPTIONS:-} "$work"
+lumora_stage_end
 
 if [[ $merge == 1 ]]; then
-  "build-fuzz/fuzz/fuzz_$target" -merge=1 "fuzz/corpus/$target" "$work"
+  lumora_stage "merge into fuzz/corpus/$target" \
+    "build-fuzz/fuzz/fuzz_$target" -merge=1 "fuzz/corpus/$target" "$work"
 fi
+lumora_stage_report

@@ -18,8 +18,7 @@ cd "$(dirname "$0")/.."
 # shellcheck source=scripts/lib.sh
 source scripts/lib.sh
 
-# Without recommends: reprotest recommends the whole of diffoscope.
-lumora_apt_install --no-install-recommends "${lumora_build_packages[@]}" "${lumora_source_packages[@]}" \
+lumora_apt_install "${lumora_build_packages[@]}" "${lumora_source_packages[@]}" \
   "${lumora_reproducible_packages[@]}"
 
 # Only committed work, as fresh-machine.sh proves it: a build directory or an edit lying in the
