@@ -128,7 +128,8 @@ trap finish EXIT
 # namespaces end with COMMAND, and every mount and process with them.
 #
 # The /dev is a tmpfs holding the nodes that builds, tests and package scripts open (made with
-# mknod, the kernel's fixed numbers), a private devpts instance for terminals, and /dev/shm.
+# mknod, the kernel's fixed numbers; fuse for disorderfs, which reproducible.sh's file order
+# variation mounts), a private devpts instance for terminals, and /dev/shm.
 in_root() {
   local root=$1
   shift
@@ -140,7 +141,7 @@ in_root() {
     mount --rbind /sys "$root/sys"
     dev=$root/dev
     mount -t tmpfs -o mode=755,nosuid,size=1m dev "$dev"
-    for node in null:1:3 zero:1:5 full:1:7 random:1:8 urandom:1:9 tty:5:0; do
+    for node in null:1:3 zero:1:5 full:1:7 random:1:8 urandom:1:9 tty:5:0 fuse:10:229; do
       IFS=: read -r name major minor <<<"$node"
       mknod -m 666 "$dev/$name" c "$major" "$minor"
     done
