@@ -62,11 +62,13 @@ bool matched_by_prefix(std::string_view name) {
 
 // The address that keeps the substitution to lines the reader gives a name: an address text
 // starting within its first read, at most 265 = 276 - strlen("IP-ADDRESS=") or 267 = 276 -
-// strlen("NODENAME=") bytes in. Written as up to fifteen runs of 16 bytes and a rest, not as
-// .{0,265}: sed builds the same test from that form at a third of the cost.
+// strlen("NODENAME=") bytes in, with no NUL byte before it (the reader's text of a line ends
+// at the first NUL). Written as up to fifteen runs of 16 bytes and a rest, not as
+// [^\x00]{0,265}: sed builds the same test from that form at a third of the cost.
 constexpr std::string_view kCommandStart =
-    " | sed -E -e '/^((.{16}){0,15}.{0,15}|.{256}.{0,9})IP-ADDRESS=|"
-    "^((.{16}){0,15}.{0,15}|.{256}.{0,11})NODENAME=/s/^DEVICE=[[:space:]]*(";
+    " | sed -E -e '/^(([^\\x00]{16}){0,15}[^\\x00]{0,15}|[^\\x00]{256}[^\\x00]{0,9})IP-ADDRESS=|"
+    "^(([^\\x00]{16}){0,15}[^\\x00]{0,15}|[^\\x00]{256}[^\\x00]{0,11})NODENAME=/"
+    "s/^DEVICE=[[:space:]]*(";
 constexpr std::string_view kCommandEnd = ").*$//' | uniq > ";
 static_assert(kFirstReadBytes - kIpMarker.size() == 256 + 9);
 static_assert(kFirstReadBytes - kNodenameMarker.size() == 256 + 11);
@@ -142,6 +144,8 @@ bool append_names(TextBuilder& text, std::span<const char* const> names, bool by
 }  // namespace
 
 std::string_view removal_name(std::string_view line) {
+  // The reader takes a line as a C string: what follows a NUL byte is not there for it.
+  line = line.substr(0, line.find('\0'));
   if (line.substr(0, kDevicePrefix.size()) != kDevicePrefix) return {};
   if (!starts_within_first_read(line, kIpMarker) &&
       !starts_within_first_read(line, kNodenameMarker)) {

@@ -10,7 +10,7 @@ namespace lumora {
 
 // The name by which "-r" removes line (a line of the device file without its line feed), or
 // empty when no "-r" removes it. This is the name the backend's reader gives the device of a
-// line of up to 276 bytes:
+// line of up to 276 bytes, read as the reader reads it, up to its first NUL byte:
 //   - the line begins with "DEVICE=", and "IP-ADDRESS=" or "NODENAME=" starts within its
 //     first 276 bytes (the reader's first read of a line; without either text the reader
 //     leaves the name empty);

@@ -385,5 +385,24 @@ TEST_F(QueryTest, PlanFailsWhenAnInputCannotBeRead) {
   }
 }
 
+// A line holding a NUL byte is read as the backend reads it, up to the NUL, by every command:
+// the names listed are the names the remove finds and the names the add's duplicate test finds.
+TEST_F(QueryTest, ALineHoldingANulIsReadUpToItByNamesDevicesTheRemoveAndTheAdd) {
+  using namespace std::string_literals;
+  const std::string lines = "DEVICE=nul1\0x , \"M\" , Unknown , IP-ADDRESS=10.0.0.1 \n"s +
+                            "DEVICE=nul2 , \"M\0\" , Unknown , IP-ADDRESS=10.0.0.2 \n"s +
+                            "DEVICE=nul3 , \"M\" , Unknown , IP-ADDRESS=10.0.0.3 \0x\n"s;
+  write_config(lines);
+  EXPECT_EQ(answer({"names"}), "nul3\n");
+  const std::string empty = R"({"name":"","model":"","id":"","ip":"","nodename":""})" "\n";
+  EXPECT_EQ(answer({"devices"}),
+            empty + empty + R"({"name":"nul3","model":"\"M\"","id":"Unknown","ip":"10.0.0.3","nodename":""})" "\n");
+  EXPECT_EQ(run({"-r", "nul1", "nul2", "x"}).out, "");
+  EXPECT_EQ(config(), lines);
+  EXPECT_EQ(run({"-a", "name=nul3", "ip=10.0.0.9"}).out, "\"nul3\" is already registered.\n");
+  EXPECT_EQ(run({"-r", "nul3"}).out, "");
+  EXPECT_EQ(config(), lines.substr(0, lines.rfind("DEVICE=nul3")) + "\n");
+}
+
 }  // namespace
 }  // namespace lumora::testing
