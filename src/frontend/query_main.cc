@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,6 +17,8 @@
 #include "query/query_answers.h"
 #include "query/query_input.h"
 #include "registry/add_device.h"
+#include "registry/device_registry.h"
+#include "registry/remove_devices.h"
 
 namespace {
 
@@ -119,6 +123,31 @@ int log_command(const Request&) {
   return write_answer(answer);
 }
 
+// Whether "-r NAME" leaves a device the backend reads under NAME (one beyond the first 276
+// bytes of a line): the add after it would find the name registered. Says so on standard
+// output, as the add's refusals are.
+bool removal_leaves_name(const Request& request, bool& leaves, std::string& error) {
+  char name[lumora::kDeviceTextSize] = {};
+  lumora::get_arg_value(static_cast<int>(request.operands.size()), request.operands.data(),
+                        "name=", name, sizeof name);
+  leaves = false;
+  if (name[0] == '\0') return true;
+  std::ifstream file(lumora::kConfigFile, std::ios::binary);
+  if (!file) return true;  // missing: the probe before let nothing else through
+  const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  if (file.bad()) {
+    error = std::string(lumora::kConfigFile) + ": " + std::strerror(EIO);
+    return false;
+  }
+  leaves = lumora::registered_after_removal(text, name);
+  if (leaves) {
+    std::printf("\"%s\" cannot be removed by lumoraconf -r: the backend reads it beyond the "
+                "first 276 bytes of a line of %s\n",
+                name, lumora::kConfigFile);
+  }
+  return true;
+}
+
 // The add's own checks and catalogue look-up, at the paths the add reads. Its readers pass
 // over a file they cannot open; a plan made without one would not be the add's, so such a
 // file is an error here.
@@ -131,6 +160,11 @@ int plan_command(const Request& request) {
           lumora::InputState::kUnreadable ||
       !lumora::catalogue_readable(lumora::kModelsDir, lumora::kDefaultCatalogue, error)) {
     return cannot_read(error);
+  }
+  if (request.replace) {
+    bool leaves = false;
+    if (!removal_leaves_name(request, leaves, error)) return cannot_read(error);
+    if (leaves) return write_answer({}) == 0 ? kExitRefused : kExitInputError;
   }
   char line[lumora::kDeviceLineSize];
   const lumora::RegisteredName registered =

@@ -114,8 +114,15 @@ DeviceFileRead read_device_file(const char* path, std::int32_t& appended) {
   UniqueFile file(::fdopen(fd.get(), "r"));
   if (!file) return DeviceFileRead::kFailed;
   fd.release();  // the stream owns it now
+  return read_device_stream(file.get(), appended);
+}
+
+}  // namespace
+
+DeviceFileRead read_device_stream(std::FILE* file, std::int32_t& appended) {
+  appended = 0;
   char line[kDeviceLineBufferSize];
-  while (std::fgets(line, static_cast<int>(kDeviceLineReadLimit), file.get()) != nullptr) {
+  while (std::fgets(line, static_cast<int>(kDeviceLineReadLimit), file) != nullptr) {
     widen_commas(line);
     switch (classify_device_line(line)) {
       case DeviceLineKind::kSkipped:
@@ -135,10 +142,8 @@ DeviceFileRead read_device_file(const char* path, std::int32_t& appended) {
   }
   // fgets ends alike at the end of the file and at a read error: only the stream tells them
   // apart, and a file read in part must not pass for all that is registered.
-  return std::ferror(file.get()) != 0 ? DeviceFileRead::kFailed : DeviceFileRead::kRead;
+  return std::ferror(file) != 0 ? DeviceFileRead::kFailed : DeviceFileRead::kRead;
 }
-
-}  // namespace
 
 std::int32_t load_net_devices() { return load_net_devices_from(kConfigFile); }
 

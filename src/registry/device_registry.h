@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 // The backend's log settings as the device file's log line gives them. Only the reader of the
 // file writes them; they are exported by name for the backend's own use.
@@ -93,6 +94,10 @@ enum class DeviceFileRead : std::uint8_t {
 // one failure that means "nothing registered", from a file that could not be read. Called
 // only while the registry is empty.
 DeviceFileRead read_net_devices();
+
+// The reading itself, from an open stream: appends an entry for each device line and applies
+// the log lines; appended counts the entries added, whatever the outcome.
+DeviceFileRead read_device_stream(std::FILE* file, std::int32_t& appended);
 
 // Number of registered devices; loads the registry first while it is empty.
 std::int32_t count_net_devices();

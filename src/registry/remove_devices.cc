@@ -3,11 +3,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "common/paths.h"
 #include "common/shell.h"
+#include "common/unique_file.h"
 #include "registry/config_writer.h"
 #include "registry/device_registry.h"
 
@@ -159,6 +162,28 @@ std::string_view removal_name(std::string_view line) {
   const std::size_t end = rest.find_first_of(kNameEnd);
   const std::size_t length = end == std::string_view::npos ? rest.size() : end;
   return rest.substr(0, length < kRemovableNameMax ? length : kRemovableNameMax);
+}
+
+bool registered_after_removal(std::string_view text, std::string_view name) {
+  std::string kept;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t end = text.find('\n', at);
+    const std::size_t next = end == std::string_view::npos ? text.size() : end + 1;
+    const std::string_view line = text.substr(at, next - at);
+    if (removal_name(line.substr(0, line.find('\n'))) != name) kept.append(line);
+    at = next;
+  }
+  if (kept.empty()) return false;
+  // The backend's own reader, over what the remove leaves.
+  const UniqueFile stream(::fmemopen(kept.data(), kept.size(), "r"));
+  if (!stream) return false;
+  const ScopedDeviceList devices;
+  std::int32_t appended = 0;
+  read_device_stream(stream.get(), appended);
+  for (const DeviceEntry* entry = first_net_device(); entry != nullptr; entry = entry->next) {
+    if (std::string_view(entry->name) == name) return true;
+  }
+  return false;
 }
 
 bool escape_remove_word(std::string_view name, char* dest, std::size_t size) {

@@ -23,6 +23,11 @@ namespace lumora {
 // piece, or a name cut by the end of the first piece, is not one of these.
 std::string_view removal_name(std::string_view line);
 
+// Whether the backend's reader still finds a device named name in text (the content of a
+// device file) once "-r name" has emptied the lines removal_name gives name for: a device it
+// reads from a later piece of a line over 276 bytes, which no "-r" removes.
+bool registered_after_removal(std::string_view text, std::string_view name);
+
 // The longest name "-r" takes: what the reader keeps of a name.
 inline constexpr std::size_t kRemovableNameMax = 63;
 

@@ -369,6 +369,30 @@ TEST_F(QueryTest, PlanWithReplaceIsTheAddAfterTheRemove) {
   EXPECT_EQ(config(), line + "\nDEVICE=lab , \"LX-700\" , 0x2e5a:0x700 , NODENAME=LQX_1 \n");
 }
 
+// A device in the second piece of a line over 276 bytes is the backend's (devices lists it,
+// the add finds it registered), but no "-r" removes it: plan --replace says so instead of
+// promising a line that the add after the remove refuses.
+TEST_F(QueryTest, PlanWithReplaceRefusesADeviceTheRemoveCannotRemove) {
+  write_catalogue();
+  const std::string far = "#" + std::string(275, 'x') +
+                          "DEVICE=far , \"LX-500\" , 0x2e5a:0x500 , IP-ADDRESS=10.0.0.5 \n";
+  write_config(far);
+  EXPECT_EQ(answer({"names"}), "");
+  EXPECT_EQ(answer({"devices"}),
+            R"({"name":"far","model":"\"LX-500\"","id":"0x2e5a:0x500","ip":"10.0.0.5","nodename":""})" "\n");
+  const RunResult plan = query({"plan", "--replace", "name=far", "model=LX-500", "ip=10.0.0.6"});
+  EXPECT_EQ(plan.status, 3);
+  EXPECT_EQ(plan.out, "\"far\" cannot be removed by lumoraconf -r: the backend reads it beyond the "
+                      "first 276 bytes of a line of " + std::string(kConfigPath) + "\n");
+  EXPECT_EQ(run({"-r", "far"}).out, "");
+  EXPECT_EQ(run({"-a", "name=far", "model=LX-500", "ip=10.0.0.6"}).out,
+            "\"far\" is already registered.\n");
+  EXPECT_EQ(config(), far);
+  // Another name is planned as before.
+  EXPECT_EQ(answer({"plan", "--replace", "name=near", "model=LX-500", "ip=10.0.0.6"}),
+            "DEVICE=near , \"LX-500\" , 0x2e5a:0x500 , IP-ADDRESS=10.0.0.6 \n");
+}
+
 // A plan made without the device file or the catalogue would not be the add's.
 TEST_F(QueryTest, PlanFailsWhenAnInputCannotBeRead) {
   const std::pair<const char*, std::string> cases[] = {
