@@ -3,6 +3,7 @@
 // registration would write, and finds the scanners answering on the local networks. It only
 // reads: it never writes a file or runs a command.
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -17,7 +18,9 @@
 #include "query/query_answers.h"
 #include "query/query_input.h"
 #include "registry/add_device.h"
+#include "registry/config_writer.h"
 #include "registry/device_registry.h"
+#include "registry/file_replacement.h"
 #include "registry/remove_devices.h"
 
 namespace {
@@ -171,8 +174,16 @@ int plan_command(const Request& request) {
       request.replace ? lumora::RegisteredName::kReplaced : lumora::RegisteredName::kRefused;
   switch (lumora::plan_device_line(static_cast<int>(request.operands.size()),
                                    request.operands.data(), registered, line, sizeof line)) {
-    case lumora::DevicePlan::kPlanned:
+    case lumora::DevicePlan::kPlanned: {
+      // The add writes through a link to the file it leads to; a link to nowhere leaves it
+      // nothing to replace, and it says so once its checks have passed.
+      char replaced[PATH_MAX];
+      if (!lumora::resolve_replaced_file(lumora::kConfigFile, replaced)) {
+        lumora::report_cannot_write(lumora::kConfigFile);
+        return write_answer({}) == 0 ? kExitRefused : kExitInputError;
+      }
       return write_answer(line);
+    }
     case lumora::DevicePlan::kRefused:
       return write_answer({}) == 0 ? kExitRefused : kExitInputError;
     case lumora::DevicePlan::kNoRoom:

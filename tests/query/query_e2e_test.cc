@@ -393,6 +393,27 @@ TEST_F(QueryTest, PlanWithReplaceRefusesADeviceTheRemoveCannotRemove) {
             "DEVICE=near , \"LX-500\" , 0x2e5a:0x500 , IP-ADDRESS=10.0.0.6 \n");
 }
 
+// A configuration file that is a link to nowhere: the add says it cannot write it once its
+// checks passed, and so does the plan.
+TEST_F(QueryTest, PlanOfALinkToNowhereIsTheAddsCannotWrite) {
+  write_catalogue();
+  std::filesystem::create_symlink("nowhere.cfg", sandbox_->host_path(kConfigPath));
+  const std::string cannot_write = "Cannot write " + std::string(kConfigPath) + "\n";
+  const std::vector<std::string> cases[] = {{"name=office", "model=LX-500", "ip=10.0.0.1"},
+                                            {"name=bad.name", "model=LX-500", "ip=10.0.0.1"}};
+  for (const std::vector<std::string>& words : cases) {
+    std::vector<std::string> plan = {"plan"};
+    plan.insert(plan.end(), words.begin(), words.end());
+    std::vector<std::string> add = {"-a"};
+    add.insert(add.end(), words.begin(), words.end());
+    const RunResult planned = query(plan);
+    const RunResult added = run(add);
+    EXPECT_EQ(planned.out, added.out) << words.front();
+    EXPECT_EQ(planned.status, 3) << words.front();
+  }
+  EXPECT_EQ(query({"plan", "name=office", "model=LX-500", "ip=10.0.0.1"}).out, cannot_write);
+}
+
 // A plan made without the device file or the catalogue would not be the add's.
 TEST_F(QueryTest, PlanFailsWhenAnInputCannotBeRead) {
   const std::pair<const char*, std::string> cases[] = {
