@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstdint>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -126,29 +127,41 @@ int log_command(const Request&) {
   return write_answer(answer);
 }
 
-// Whether "-r NAME" leaves a device the backend reads under NAME (one beyond the first 276
-// bytes of a line): the add after it would find the name registered. Says so on standard
-// output, as the add's refusals are.
-bool removal_leaves_name(const Request& request, bool& leaves, std::string& error) {
-  char name[lumora::kDeviceTextSize] = {};
-  lumora::get_arg_value(static_cast<int>(request.operands.size()), request.operands.data(),
-                        "name=", name, sizeof name);
-  leaves = false;
-  if (name[0] == '\0') return true;
+// The name --replace stands for: the whole text after "name=" in the first word that begins
+// with it, the name the caller gives "lumoraconf -r" before the add; empty when there is none.
+std::string_view replaced_name(const Request& request) {
+  constexpr std::string_view kKey = "name=";
+  for (const char* word : request.operands) {
+    const std::string_view text = word;
+    if (text.starts_with(kKey)) return text.substr(kKey.size());
+  }
+  return {};
+}
+
+// What "lumoraconf -r NAME" before the add does to the name.
+enum class Removal : std::uint8_t {
+  kFreesName,      // every device the backend reads under it goes
+  kRemovesNothing, // -r refuses the name (white space in it, over 63 bytes)
+  kLeavesDevice,   // a device under it stands beyond the first 276 bytes of a line
+  kUnreadable,     // the device file could not be read; error says why
+};
+
+// kLeavesDevice is said on standard output, as the add's refusals are.
+Removal removal_of(std::string_view name, std::string& error) {
+  char escaped[lumora::kRemoveWordSize];
+  if (!lumora::escape_remove_word(name, escaped, sizeof escaped)) return Removal::kRemovesNothing;
   std::ifstream file(lumora::kConfigFile, std::ios::binary);
-  if (!file) return true;  // missing: the probe before let nothing else through
+  if (!file) return Removal::kFreesName;  // missing: the probe before let nothing else through
   const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
   if (file.bad()) {
     error = std::string(lumora::kConfigFile) + ": " + std::strerror(EIO);
-    return false;
+    return Removal::kUnreadable;
   }
-  leaves = lumora::registered_after_removal(text, name);
-  if (leaves) {
-    std::printf("\"%s\" cannot be removed by lumoraconf -r: the backend reads it beyond the "
-                "first 276 bytes of a line of %s\n",
-                name, lumora::kConfigFile);
-  }
-  return true;
+  if (!lumora::registered_after_removal(text, name)) return Removal::kFreesName;
+  std::printf("\"%.*s\" cannot be removed by lumoraconf -r: the backend reads it beyond the "
+              "first 276 bytes of a line of %s\n",
+              static_cast<int>(name.size()), name.data(), lumora::kConfigFile);
+  return Removal::kLeavesDevice;
 }
 
 // The add's own checks and catalogue look-up, at the paths the add reads. Its readers pass
@@ -164,14 +177,18 @@ int plan_command(const Request& request) {
       !lumora::catalogue_readable(lumora::kModelsDir, lumora::kDefaultCatalogue, error)) {
     return cannot_read(error);
   }
+  // Without --replace, or when the remove before the add leaves the name registered, the add
+  // refuses a registered name.
+  lumora::RegisteredName registered = lumora::RegisteredName::kRefused;
   if (request.replace) {
-    bool leaves = false;
-    if (!removal_leaves_name(request, leaves, error)) return cannot_read(error);
-    if (leaves) return write_answer({}) == 0 ? kExitRefused : kExitInputError;
+    switch (removal_of(replaced_name(request), error)) {
+      case Removal::kFreesName: registered = lumora::RegisteredName::kReplaced; break;
+      case Removal::kRemovesNothing: break;
+      case Removal::kLeavesDevice: return write_answer({}) == 0 ? kExitRefused : kExitInputError;
+      case Removal::kUnreadable: return cannot_read(error);
+    }
   }
   char line[lumora::kDeviceLineSize];
-  const lumora::RegisteredName registered =
-      request.replace ? lumora::RegisteredName::kReplaced : lumora::RegisteredName::kRefused;
   switch (lumora::plan_device_line(static_cast<int>(request.operands.size()),
                                    request.operands.data(), registered, line, sizeof line)) {
     case lumora::DevicePlan::kPlanned: {

@@ -30,6 +30,8 @@ bool registered_after_removal(std::string_view text, std::string_view name);
 
 // The longest name "-r" takes: what the reader keeps of a name.
 inline constexpr std::size_t kRemovableNameMax = 63;
+// Room for any name escape_remove_word takes: a byte becomes at most four ('\'').
+inline constexpr std::size_t kRemoveWordSize = 4 * kRemovableNameMax + 1;
 
 // Writes name into dest so that, inside the single-quoted extended regular expression of the
 // remove command, sed matches exactly these bytes: the characters an extended expression or

@@ -393,6 +393,26 @@ TEST_F(QueryTest, PlanWithReplaceRefusesADeviceTheRemoveCannotRemove) {
             "DEVICE=near , \"LX-500\" , 0x2e5a:0x500 , IP-ADDRESS=10.0.0.6 \n");
 }
 
+// --replace stands for "lumoraconf -r" of the whole name word before the add: a name -r
+// refuses (white space in it, over 63 bytes) removes nothing, and the add then refuses the
+// name it reads from the word (cut at the blank, at 63 bytes) when that one is registered.
+TEST_F(QueryTest, PlanWithReplaceOfANameTheRemoveRefusesIsTheAddOfARegisteredName) {
+  write_catalogue();
+  const std::string long_name(63, 'L');
+  const std::string registered =
+      "DEVICE=office , \"LX-500\" , 0x2e5a:0x500 , IP-ADDRESS=192.168.1.20 \n"
+      "DEVICE=" + long_name + " , \"LX-500\" , 0x2e5a:0x500 , IP-ADDRESS=192.168.1.22 \n";
+  for (const std::string& name : {std::string("office x"), std::string("office\tx"), long_name + "MORE"}) {
+    write_config(registered);
+    const RunResult plan = query({"plan", "--replace", "name=" + name, "model=LX-500", "ip=10.0.0.6"});
+    EXPECT_EQ(run({"-r", name}).out, "") << name;
+    const RunResult added = run({"-a", "name=" + name, "model=LX-500", "ip=10.0.0.6"});
+    EXPECT_EQ(plan.out, added.out) << name;
+    EXPECT_EQ(plan.status, 3) << name;
+    EXPECT_EQ(config(), registered) << name;
+  }
+}
+
 // A configuration file that is a link to nowhere: the add says it cannot write it once its
 // checks passed, and so does the plan.
 TEST_F(QueryTest, PlanOfALinkToNowhereIsTheAddsCannotWrite) {
