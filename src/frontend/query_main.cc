@@ -50,7 +50,7 @@ constexpr char kUsage[] =
     "  discover scanners answering on the local networks, one JSON object a line\n"
     "  -z       end each model name, device name or label with a NUL byte, not a line feed\n"
     "  --prefix only the model names, device names or labels that begin with TEXT\n"
-    "Options may stand before or after the command.\n";
+    "Options may stand before or after the command; those of plan before the words of -a.\n";
 
 // What the command line asked for, options and operands apart.
 struct Request {
@@ -255,6 +255,9 @@ int main(int argc, char** argv) {
   bool options_ended = false;
   for (int i = 1; i < argc; ++i) {
     const std::string_view word = argv[i];
+    // The add's words of plan are taken as lumoraconf -a takes them, whatever they look like
+    // ("--help", "-x", "--"): plan's own options stand before them.
+    if (request.command == "plan" && !request.operands.empty()) options_ended = true;
     if (options_ended || word.empty() || word.front() != '-') {
       if (request.command.empty()) {
         request.command = word;

@@ -361,7 +361,7 @@ TEST_F(QueryTest, PlanWithReplaceIsTheAddAfterTheRemove) {
   const RunResult typo = query({"plan", "--replace", "name=office", "model=LX-500", "ip=192.168.1.300"});
   EXPECT_EQ(typo.status, 3);
   EXPECT_EQ(typo.out, "Invalid IP address (192.168.1.300)\n");
-  const std::string line = answer({"plan", "name=office", "model=LX-700", "ip=192.168.1.21", "--replace"});
+  const std::string line = answer({"plan", "--replace", "name=office", "model=LX-700", "ip=192.168.1.21"});
   EXPECT_EQ(line, "DEVICE=office , \"LX-700\" , 0x2e5a:0x700 , IP-ADDRESS=192.168.1.21 \n");
   EXPECT_EQ(run({"-r", "office"}).out, "");
   EXPECT_EQ(run({"-a", "name=office", "model=LX-700", "ip=192.168.1.21"}).out, "");
@@ -410,6 +410,25 @@ TEST_F(QueryTest, PlanWithReplaceOfANameTheRemoveRefusesIsTheAddOfARegisteredNam
     EXPECT_EQ(plan.out, added.out) << name;
     EXPECT_EQ(plan.status, 3) << name;
     EXPECT_EQ(config(), registered) << name;
+  }
+}
+
+// Words beginning with "-" among the add's words are the add's: it registers with them, and
+// the plan plans the same line instead of printing usage or a version, or failing.
+TEST_F(QueryTest, PlanTakesTheAddsWordsAsTheAddDoes) {
+  write_catalogue();
+  for (const char* odd : {"--help", "-h", "--version", "-x", "--", "-z", "--replace"}) {
+    write_config("");
+    const std::vector<std::string> words = {"name=office", odd, "model=LX-500", "ip=10.0.0.6"};
+    std::vector<std::string> plan = {"plan"};
+    plan.insert(plan.end(), words.begin(), words.end());
+    std::vector<std::string> add = {"-a"};
+    add.insert(add.end(), words.begin(), words.end());
+    const RunResult planned = query(plan);
+    EXPECT_EQ(planned.status, 0) << odd;
+    EXPECT_EQ(planned.err, "") << odd;
+    EXPECT_EQ(run(add).out, "") << odd;
+    EXPECT_EQ(planned.out, config()) << odd;
   }
 }
 
