@@ -209,6 +209,47 @@ TEST_F(QueryTest, AnInputThatCannotBeReadFailsWithAMessage) {
   }
 }
 
+// An administrator who is not root and cannot read an input learns so: the answer is not the
+// one for a missing input ("nothing there").
+TEST_F(QueryTest, AnInputTheCallerMayNotReadFailsWithAMessage) {
+  write_catalogue();
+  write_config("DEVICE=office , \"LX-500\" , 0x2e5a:0x500 , IP-ADDRESS=192.168.1.20 \n");
+  sandbox_->write_file(std::string(kConfigDirPath) + "/home.lumoraconf", "");
+  const std::string denied = ": Permission denied\n";
+  const std::string config_denied = "lumoraconf-query: cannot read " + std::string(kConfigPath) + denied;
+  const std::string models_dir = "/etc/opt/kelvane/scanner/lumora//models";
+  struct Case {
+    std::string path;
+    mode_t mode;
+    std::vector<std::vector<std::string>> commands;
+    std::string message;
+  };
+  const std::vector<std::string> plan = {"plan", "name=lab", "model=LX-500", "ip=10.0.0.6"};
+  const Case cases[] = {
+      {kConfigPath, 0600, {{"names"}, {"devices"}, {"log"}, plan}, config_denied},
+      {kCatalogue, 0600, {{"models"}, plan}, "lumoraconf-query: cannot read " + std::string(kCatalogue) + denied},
+      {models_dir, 0700, {{"models"}, plan}, "lumoraconf-query: cannot read " + models_dir + denied},
+      {kConfigDirPath, 0711, {{"labels"}}, "lumoraconf-query: cannot read " + std::string(kConfigDirPath) + "/" + denied},
+  };
+  RunOptions administrator;
+  administrator.binary = LUMORA_QUERY_BINARY;
+  administrator.uid = 4242;
+  administrator.gid = 4243;
+  for (const Case& test : cases) {
+    const std::string host = sandbox_->host_path(test.path);
+    struct stat before {};
+    ASSERT_EQ(::stat(host.c_str(), &before), 0) << test.path;
+    ASSERT_EQ(::chmod(host.c_str(), test.mode), 0) << test.path;
+    for (const std::vector<std::string>& command : test.commands) {
+      const RunResult result = run(command, administrator);
+      EXPECT_EQ(result.status, 1) << test.path << " " << command.front();
+      EXPECT_EQ(result.out, "") << test.path << " " << command.front();
+      EXPECT_EQ(result.err, test.message) << test.path << " " << command.front();
+    }
+    ASSERT_EQ(::chmod(host.c_str(), before.st_mode & 07777), 0) << test.path;
+  }
+}
+
 TEST_F(QueryTest, AMachineWithoutConfigurationHasNothingRegistered) {
   RunOptions options;
   options.binary = LUMORA_QUERY_BINARY;
