@@ -20,9 +20,10 @@ description:
     write nothing) and changes the file only with C(lumoraconf -a) and C(lumoraconf -r), so
     the tool's lock, atomic rewrite and quoting apply. Both programs are run with an
     argument list, never through a shell.
-  - A change that C(lumoraconf -a) would refuse (C(Invalid name), C(Invalid IP address
-    (192.168.1.300))) fails the task with those words before anything is run, also in check
-    mode, and the registered device stays as it was.
+  - A change that C(lumoraconf -a) would refuse fails the task with the tool's own words
+    before anything is run, also in check mode, and the registered device stays as it was;
+    C(Invalid name) for a name it does not accept, and for an address such as 192.168.1.300
+    C(Invalid IP address) followed by the address in parentheses.
   - Whether a run changed anything is told from the device configuration file before and
     after it.
   - A device that C(lumoraconf -r) cannot remove (the backend reads it beyond the first 276
