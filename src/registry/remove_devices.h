@@ -43,8 +43,8 @@ inline constexpr std::size_t kRemoveWordSize = 4 * kRemovableNameMax + 1;
 bool escape_remove_word(std::string_view name, char* dest, std::size_t size);
 
 // Forms in command the one pipeline that removes every device of names at once:
-//   cat SCRATCH | sed -E -e '/ADDRESS TEXT IN THE FIRST 276 BYTES/s/^DEVICE=[[:space:]]*(
-//     (NAMES)([[:space:],]|$)|NAMES63).*$//' | uniq > OUTPUT
+//   cat SCRATCH | sed -E -e '/^DEVICE=[[:space:]]*((NAMES)([[:space:],]|$)|NAMES63)/{
+//     /ADDRESS TEXT IN THE FIRST 276 BYTES/s/.*//;}' | uniq > OUTPUT
 // one expression for all names, each set of names shaped as a tree of the bytes they share
 // (office-1, office-2: office-(1|2)), so sed follows one branch per byte of a line whatever
 // the number of names; a name of 63 bytes (or ",") is matched without what follows it, as the

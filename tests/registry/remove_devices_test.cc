@@ -131,32 +131,33 @@ TEST(RemovalName, AgreesWithTheReaderOnRandomLines) {
 }
 
 TEST(FormatRemoveCommand, IsOnePipelineWithOneAlternationForAllNames) {
-  const std::string address =
-      "/^(([^\\x00]{16}){0,15}[^\\x00]{0,15}|[^\\x00]{256}[^\\x00]{0,9})IP-ADDRESS=|^(([^\\x00]{16}){0,15}[^\\x00]{0,15}|[^\\x00]{256}[^\\x00]{0,11})NODENAME=";
+  // The names first, then the window of the reader's first read on the lines that hold one.
+  const std::string window =
+      "/^(([^\\x00]{16}){0,15}[^\\x00]{0,15}|[^\\x00]{256}[^\\x00]{0,9})IP-ADDRESS=|^(([^\\x00]{16}){0,15}[^\\x00]{0,15}|[^\\x00]{256}[^\\x00]{0,11})NODENAME=/s/.*//;}";
   char command[1024];
   ASSERT_TRUE(format_remove_command("/tmp/lumsane_tempfile5_AbC123", "office",
                                     "/etc/opt/kelvane/scanner/lumora//new", command, sizeof command));
   EXPECT_EQ(std::string(command),
                "cat /tmp/lumsane_tempfile5_AbC123 | sed -E -e "
-               "'" + address + "/s/^DEVICE=[[:space:]]*"
-               "((office)([[:space:],]|$)).*$//' | uniq > /etc/opt/kelvane/scanner/lumora//new");
+               "'/^DEVICE=[[:space:]]*"
+               "((office)([[:space:],]|$))/{" + window + "' | uniq > /etc/opt/kelvane/scanner/lumora//new");
   const std::string cut(63, 'c');
   const char* const names[] = {"a", "", "it's", cut.c_str(), "b c", "x.y", ","};
   ASSERT_TRUE(format_remove_command("/tmp/s", names, "/etc/opt/new", command, sizeof command));
   EXPECT_EQ(std::string(command),
-            "cat /tmp/s | sed -E -e '" + address + "/s/^DEVICE=[[:space:]]*"
-            "(((a|it'\\''s|x\\.y))([[:space:],]|$)|(,|" + cut + ")).*$//' | uniq > /etc/opt/new");
+            "cat /tmp/s | sed -E -e '/^DEVICE=[[:space:]]*"
+            "(((a|it'\\''s|x\\.y))([[:space:],]|$)|(,|" + cut + "))/{" + window + "' | uniq > /etc/opt/new");
   // Names are shaped as a tree of the bytes they share, each once.
   const char* const numbered[] = {"office-2", "office-10", "office-1", "office-2", "of"};
   ASSERT_TRUE(format_remove_command("/tmp/s", numbered, "/etc/opt/new", command, sizeof command));
   EXPECT_EQ(std::string(command),
-            "cat /tmp/s | sed -E -e '" + address + "/s/^DEVICE=[[:space:]]*"
-            "((of(fice-(1(0)?|2))?)([[:space:],]|$)).*$//' | uniq > /etc/opt/new");
+            "cat /tmp/s | sed -E -e '/^DEVICE=[[:space:]]*"
+            "((of(fice-(1(0)?|2))?)([[:space:],]|$))/{" + window + "' | uniq > /etc/opt/new");
   const char* const prefix_only[] = {","};
   ASSERT_TRUE(format_remove_command("/tmp/s", prefix_only, "/etc/opt/new", command, sizeof command));
   EXPECT_EQ(std::string(command),
-               "cat /tmp/s | sed -E -e '" + address + "/s/^DEVICE=[[:space:]]*"
-               "(,).*$//' | uniq > /etc/opt/new");
+               "cat /tmp/s | sed -E -e '/^DEVICE=[[:space:]]*"
+               "(,)/{" + window + "' | uniq > /etc/opt/new");
 }
 
 TEST(FormatRemoveCommand, PassesOverNamesNoLineIsRemovedBy) {
