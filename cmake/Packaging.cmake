@@ -128,6 +128,8 @@ set(CPACK_DEBIAN_ANSIBLE_PACKAGE_NAME lumoraconf-ansible)
 set(CPACK_DEBIAN_ANSIBLE_PACKAGE_ARCHITECTURE all)
 # The collection runs both programs on the managed machine; ansible-core loads it.
 set(CPACK_DEBIAN_ANSIBLE_PACKAGE_DEPENDS "lumoraconf (= ${PROJECT_VERSION}), ansible-core")
+# Removes the bytecode Python writes beside the collection's modules, which dpkg does not know.
+set(CPACK_DEBIAN_ANSIBLE_PACKAGE_CONTROL_EXTRA "${CMAKE_SOURCE_DIR}/packaging/ansible/prerm")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${LUMORA_PACKAGE_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION admin)

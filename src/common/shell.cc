@@ -1,5 +1,6 @@
 #include "common/shell.h"
 
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -9,6 +10,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <vector>
+
+#include "common/temporary_file.h"
+#include "common/unique_file.h"
 
 namespace lumora {
 
@@ -24,6 +28,57 @@ bool is_plain_byte(unsigned char c) {
       return false;
   }
 }
+
+// posix_spawn's attributes, released on every path.
+class SpawnAttributes {
+ public:
+  SpawnAttributes() { ready_ = ::posix_spawnattr_init(&attributes_) == 0; }
+  ~SpawnAttributes() {
+    if (ready_) ::posix_spawnattr_destroy(&attributes_);
+  }
+  SpawnAttributes(const SpawnAttributes&) = delete;
+  SpawnAttributes& operator=(const SpawnAttributes&) = delete;
+
+  // A new process group led by the child, and mask as its signal mask.
+  bool start_group_with_mask(const sigset_t& mask) {
+    return ready_ &&
+           ::posix_spawnattr_setflags(&attributes_, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK) == 0 &&
+           ::posix_spawnattr_setpgroup(&attributes_, 0) == 0 &&
+           ::posix_spawnattr_setsigmask(&attributes_, &mask) == 0;
+  }
+  const posix_spawnattr_t* get() const { return &attributes_; }
+
+ private:
+  posix_spawnattr_t attributes_{};
+  bool ready_ = false;
+};
+
+// posix_spawn's file actions, released on every path.
+class SpawnFileActions {
+ public:
+  SpawnFileActions() { ready_ = ::posix_spawn_file_actions_init(&actions_) == 0; }
+  ~SpawnFileActions() {
+    if (ready_) ::posix_spawn_file_actions_destroy(&actions_);
+  }
+  SpawnFileActions(const SpawnFileActions&) = delete;
+  SpawnFileActions& operator=(const SpawnFileActions&) = delete;
+
+  // fd (close-on-exec here) stays open in the child and all it starts, under a number of its
+  // own: a copy made by dup2 is not closed on exec. avoid is a descriptor the copy must not
+  // take the place of.
+  bool pass_on(int fd, int avoid) {
+    int number = kPassedFd;
+    while (number == fd || number == avoid) ++number;
+    return ready_ && ::posix_spawn_file_actions_adddup2(&actions_, fd, number) == 0;
+  }
+  const posix_spawn_file_actions_t* get() const { return &actions_; }
+
+ private:
+  // Above the descriptors a shell command redirects by number (0 to 9).
+  static constexpr int kPassedFd = 10;
+  posix_spawn_file_actions_t actions_{};
+  bool ready_ = false;
+};
 
 }  // namespace
 
@@ -77,14 +132,33 @@ int run_pipeline(const char* command) {
   char* const arguments[] = {shell_name, command_flag, command_text.data(), nullptr};
   std::fflush(stdout);
   pid_t child = -1;
-  if (::posix_spawn(&child, "/bin/sh", nullptr, nullptr, arguments, environment.data()) != 0) {
-    return -1;
+  // Read here, written by nobody: it reaches its end once every process of the pipeline,
+  // each holding the write end, is gone.
+  int ends[2] = {-1, -1};
+  if (::pipe2(ends, O_CLOEXEC) != 0) return -1;
+  const UniqueFd alive(ends[0]);
+  UniqueFd alive_writer(ends[1]);
+  {
+    // The pipeline gets a process group of its own, which the signal handler can end whole,
+    // and is named to the handler before a signal can come in; it starts with the signal
+    // mask the tool had, not the one held here.
+    const CleanupSignalsHeld held;
+    SpawnAttributes attributes;
+    SpawnFileActions actions;
+    if (!attributes.start_group_with_mask(held.previous()) ||
+        !actions.pass_on(alive_writer.get(), alive.get()) ||
+        ::posix_spawn(&child, "/bin/sh", actions.get(), attributes.get(), arguments,
+                      environment.data()) != 0) {
+      return -1;
+    }
+    alive_writer.reset();
+    set_pipeline_group(child, alive.get());
   }
   int status = 0;
-  while (::waitpid(child, &status, 0) < 0) {
-    if (errno != EINTR) return -1;
-  }
-  if (!WIFEXITED(status)) return -1;
+  int waited = 0;
+  while ((waited = ::waitpid(child, &status, 0)) < 0 && errno == EINTR) {}
+  set_pipeline_group(0, -1);
+  if (waited < 0 || !WIFEXITED(status)) return -1;
   return WEXITSTATUS(status);
 }
 

@@ -25,8 +25,9 @@ int run_shell(const char* command);
 // Runs a pipeline of the text tools (sed, uniq, cat) over the tool's files, as run_shell does,
 // but with LC_ALL=C in the pipeline's environment: every byte is then a character, and a line
 // holding bytes that are not valid in the caller's locale is matched like any other. The
-// caller's locale is left as it is for everything else. The tool's signals keep their
-// handlers while it waits, so an interrupt ends the run as it would at any other moment.
+// caller's locale is left as it is for everything else. The pipeline runs in a process group
+// of its own, known to the handler of the signals that end the run (see temporary_file.h),
+// which ends it first: a signal sent to the tool alone ends the pipeline too.
 int run_pipeline(const char* command);
 
 // Prints the command line and a line break, flushes standard output so the echo stands before

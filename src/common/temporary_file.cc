@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -27,7 +28,28 @@ struct Slot {
 };
 Slot g_slots[kSlotCount];
 
+volatile sig_atomic_t g_pipeline_group = 0;
+volatile sig_atomic_t g_pipeline_alive_fd = -1;
+
+// Kills the running pipeline's whole group and waits until no process of it is left, so that
+// none of them can make a file after the handler removed it. The shell is waited for itself;
+// its stages are reaped by whoever inherits them, maybe never, but each closes its end of the
+// pipe as it dies.
+void end_pipeline() {
+  const pid_t group = g_pipeline_group;
+  if (group <= 0) return;
+  ::kill(-group, SIGKILL);
+  int status = 0;
+  while (::waitpid(group, &status, 0) < 0 && errno == EINTR) {}
+  const int alive_fd = g_pipeline_alive_fd;
+  if (alive_fd < 0) return;
+  char byte = 0;
+  ssize_t got = 0;
+  while ((got = ::read(alive_fd, &byte, 1)) > 0 || (got < 0 && errno == EINTR)) {}
+}
+
 void remove_and_end(int signal_number) {
+  end_pipeline();
   for (Slot& slot : g_slots) {
     if (slot.used != 0) ::unlink(slot.path);
   }
@@ -55,25 +77,21 @@ void install_handlers_once() {
   }
 }
 
-// Blocks the cleaned-up signals for its lifetime, so that a file is never made without its
-// slot, nor a slot freed while its file stands.
-class SignalsHeld {
- public:
-  SignalsHeld() {
-    sigset_t set;
-    sigemptyset(&set);
-    for (int signal_number : kCleanedUpSignals) sigaddset(&set, signal_number);
-    ::sigprocmask(SIG_BLOCK, &set, &old_);
-  }
-  ~SignalsHeld() { ::sigprocmask(SIG_SETMASK, &old_, nullptr); }
-  SignalsHeld(const SignalsHeld&) = delete;
-  SignalsHeld& operator=(const SignalsHeld&) = delete;
-
- private:
-  sigset_t old_{};
-};
-
 }  // namespace
+
+CleanupSignalsHeld::CleanupSignalsHeld() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int signal_number : kCleanedUpSignals) sigaddset(&set, signal_number);
+  ::sigprocmask(SIG_BLOCK, &set, &previous_);
+}
+
+CleanupSignalsHeld::~CleanupSignalsHeld() { ::sigprocmask(SIG_SETMASK, &previous_, nullptr); }
+
+void set_pipeline_group(pid_t group, int alive_fd) {
+  g_pipeline_group = group;
+  g_pipeline_alive_fd = alive_fd;
+}
 
 bool TemporaryFile::create(std::string_view path_template) {
   remove();
@@ -82,7 +100,7 @@ bool TemporaryFile::create(std::string_view path_template) {
     return false;
   }
   install_handlers_once();
-  const SignalsHeld held;
+  const CleanupSignalsHeld held;
   int free_slot = -1;
   for (int i = 0; i < kSlotCount && free_slot < 0; ++i) {
     if (g_slots[i].used == 0) free_slot = i;
@@ -111,7 +129,7 @@ bool TemporaryFile::close() {
 }
 
 void TemporaryFile::keep() {
-  const SignalsHeld held;
+  const CleanupSignalsHeld held;
   if (slot_ >= 0) g_slots[slot_].used = 0;
   slot_ = -1;
   fd_.reset();
@@ -120,7 +138,7 @@ void TemporaryFile::keep() {
 
 void TemporaryFile::remove() {
   if (!made()) return;
-  const SignalsHeld held;
+  const CleanupSignalsHeld held;
   fd_.reset();
   ::unlink(path_);
   if (slot_ >= 0) g_slots[slot_].used = 0;

@@ -3,8 +3,12 @@
 // registration would write, and finds the scanners answering on the local networks. It only
 // reads: it never writes a file or runs a command.
 #include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstdint>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,6 +19,10 @@
 #include "query/query_answers.h"
 #include "query/query_input.h"
 #include "registry/add_device.h"
+#include "registry/config_writer.h"
+#include "registry/device_registry.h"
+#include "registry/file_replacement.h"
+#include "registry/remove_devices.h"
 
 namespace {
 
@@ -42,7 +50,7 @@ constexpr char kUsage[] =
     "  discover scanners answering on the local networks, one JSON object a line\n"
     "  -z       end each model name, device name or label with a NUL byte, not a line feed\n"
     "  --prefix only the model names, device names or labels that begin with TEXT\n"
-    "Options may stand before or after the command.\n";
+    "Options may stand before or after the command; those of plan before the words of -a.\n";
 
 // What the command line asked for, options and operands apart.
 struct Request {
@@ -119,6 +127,43 @@ int log_command(const Request&) {
   return write_answer(answer);
 }
 
+// The name --replace stands for: the whole text after "name=" in the first word that begins
+// with it, the name the caller gives "lumoraconf -r" before the add; empty when there is none.
+std::string_view replaced_name(const Request& request) {
+  constexpr std::string_view kKey = "name=";
+  for (const char* word : request.operands) {
+    const std::string_view text = word;
+    if (text.starts_with(kKey)) return text.substr(kKey.size());
+  }
+  return {};
+}
+
+// What "lumoraconf -r NAME" before the add does to the name.
+enum class Removal : std::uint8_t {
+  kFreesName,      // every device the backend reads under it goes
+  kRemovesNothing, // -r refuses the name (white space in it, over 63 bytes)
+  kLeavesDevice,   // a device under it stands beyond the first 276 bytes of a line
+  kUnreadable,     // the device file could not be read; error says why
+};
+
+// kLeavesDevice is said on standard output, as the add's refusals are.
+Removal removal_of(std::string_view name, std::string& error) {
+  char escaped[lumora::kRemoveWordSize];
+  if (!lumora::escape_remove_word(name, escaped, sizeof escaped)) return Removal::kRemovesNothing;
+  std::ifstream file(lumora::kConfigFile, std::ios::binary);
+  if (!file) return Removal::kFreesName;  // missing: the probe before let nothing else through
+  const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  if (file.bad()) {
+    error = std::string(lumora::kConfigFile) + ": " + std::strerror(EIO);
+    return Removal::kUnreadable;
+  }
+  if (!lumora::registered_after_removal(text, name)) return Removal::kFreesName;
+  std::printf("\"%.*s\" cannot be removed by lumoraconf -r: the backend reads it beyond the "
+              "first 276 bytes of a line of %s\n",
+              static_cast<int>(name.size()), name.data(), lumora::kConfigFile);
+  return Removal::kLeavesDevice;
+}
+
 // The add's own checks and catalogue look-up, at the paths the add reads. Its readers pass
 // over a file they cannot open; a plan made without one would not be the add's, so such a
 // file is an error here.
@@ -132,13 +177,30 @@ int plan_command(const Request& request) {
       !lumora::catalogue_readable(lumora::kModelsDir, lumora::kDefaultCatalogue, error)) {
     return cannot_read(error);
   }
+  // Without --replace, or when the remove before the add leaves the name registered, the add
+  // refuses a registered name.
+  lumora::RegisteredName registered = lumora::RegisteredName::kRefused;
+  if (request.replace) {
+    switch (removal_of(replaced_name(request), error)) {
+      case Removal::kFreesName: registered = lumora::RegisteredName::kReplaced; break;
+      case Removal::kRemovesNothing: break;
+      case Removal::kLeavesDevice: return write_answer({}) == 0 ? kExitRefused : kExitInputError;
+      case Removal::kUnreadable: return cannot_read(error);
+    }
+  }
   char line[lumora::kDeviceLineSize];
-  const lumora::RegisteredName registered =
-      request.replace ? lumora::RegisteredName::kReplaced : lumora::RegisteredName::kRefused;
   switch (lumora::plan_device_line(static_cast<int>(request.operands.size()),
                                    request.operands.data(), registered, line, sizeof line)) {
-    case lumora::DevicePlan::kPlanned:
+    case lumora::DevicePlan::kPlanned: {
+      // The add writes through a link to the file it leads to; a link to nowhere leaves it
+      // nothing to replace, and it says so once its checks have passed.
+      char replaced[PATH_MAX];
+      if (!lumora::resolve_replaced_file(lumora::kConfigFile, replaced)) {
+        lumora::report_cannot_write(lumora::kConfigFile);
+        return write_answer({}) == 0 ? kExitRefused : kExitInputError;
+      }
       return write_answer(line);
+    }
     case lumora::DevicePlan::kRefused:
       return write_answer({}) == 0 ? kExitRefused : kExitInputError;
     case lumora::DevicePlan::kNoRoom:
@@ -193,6 +255,9 @@ int main(int argc, char** argv) {
   bool options_ended = false;
   for (int i = 1; i < argc; ++i) {
     const std::string_view word = argv[i];
+    // The add's words of plan are taken as lumoraconf -a takes them, whatever they look like
+    // ("--help", "-x", "--"): plan's own options stand before them.
+    if (request.command == "plan" && !request.operands.empty()) options_ended = true;
     if (options_ended || word.empty() || word.front() != '-') {
       if (request.command.empty()) {
         request.command = word;

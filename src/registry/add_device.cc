@@ -65,11 +65,19 @@ std::int32_t gather_device_settings(int argc, char* const* argv, char* name, std
       std::fputs("Invalid name\n", stdout);
       return -1;
     }
-    char probe[kDuplicateProbeSize];
-    if (registered == RegisteredName::kRefused &&
-        find_net_device_field(name, kDeviceName, probe, sizeof probe) != nullptr) {
-      std::printf("\"%s\" is already registered.\n", name);
-      return -1;
+    if (registered == RegisteredName::kRefused) {
+      // Only a missing file means that nothing is registered: a file that exists but cannot
+      // be read may hold the name, and adding it then would register it twice.
+      const ScopedDeviceList devices;
+      if (read_net_devices() == DeviceFileRead::kFailed) {
+        report_cannot_write(kConfigFile);
+        return -1;
+      }
+      char probe[kDuplicateProbeSize];
+      if (find_net_device_field(name, kDeviceName, probe, sizeof probe) != nullptr) {
+        std::printf("\"%s\" is already registered.\n", name);
+        return -1;
+      }
     }
   }
   if (ip[0] == '\0' && nodename[0] == '\0') {

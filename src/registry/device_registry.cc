@@ -102,19 +102,27 @@ char* copy_field(const DeviceEntry& entry, unsigned field, char* buffer, std::in
   return buffer;
 }
 
+// Reads path into the registry; appended counts the entries added, whatever the outcome.
+DeviceFileRead read_device_file(const char* path, std::int32_t& appended) {
+  appended = 0;
+  UniqueFd fd;
+  switch (open_regular_file(path, fd)) {
+    case RegularOpen::kMissing: return DeviceFileRead::kMissing;
+    case RegularOpen::kRefused: return DeviceFileRead::kFailed;
+    case RegularOpen::kOpened: break;
+  }
+  UniqueFile file(::fdopen(fd.get(), "r"));
+  if (!file) return DeviceFileRead::kFailed;
+  fd.release();  // the stream owns it now
+  return read_device_stream(file.get(), appended);
+}
+
 }  // namespace
 
-std::int32_t load_net_devices() { return load_net_devices_from(kConfigFile); }
-
-std::int32_t load_net_devices_from(const char* path) {
-  UniqueFd fd;
-  if (open_regular_file(path, fd) != RegularOpen::kOpened) return -1;
-  UniqueFile file(::fdopen(fd.get(), "r"));
-  if (!file) return -1;
-  fd.release();  // the stream owns it now
+DeviceFileRead read_device_stream(std::FILE* file, std::int32_t& appended) {
+  appended = 0;
   char line[kDeviceLineBufferSize];
-  std::int32_t appended = 0;
-  while (std::fgets(line, static_cast<int>(kDeviceLineReadLimit), file.get()) != nullptr) {
+  while (std::fgets(line, static_cast<int>(kDeviceLineReadLimit), file) != nullptr) {
     widen_commas(line);
     switch (classify_device_line(line)) {
       case DeviceLineKind::kSkipped:
@@ -124,7 +132,7 @@ std::int32_t load_net_devices_from(const char* path) {
         break;
       case DeviceLineKind::kDevice: {
         auto* entry = static_cast<DeviceEntry*>(std::calloc(1, sizeof(DeviceEntry)));
-        if (entry == nullptr) return -1;
+        if (entry == nullptr) return DeviceFileRead::kFailed;
         scan_device_line(line, *entry);
         append_entry(entry);
         ++appended;
@@ -132,7 +140,21 @@ std::int32_t load_net_devices_from(const char* path) {
       }
     }
   }
-  return appended;
+  // fgets ends alike at the end of the file and at a read error: only the stream tells them
+  // apart, and a file read in part must not pass for all that is registered.
+  return std::ferror(file) != 0 ? DeviceFileRead::kFailed : DeviceFileRead::kRead;
+}
+
+std::int32_t load_net_devices() { return load_net_devices_from(kConfigFile); }
+
+std::int32_t load_net_devices_from(const char* path) {
+  std::int32_t appended = 0;
+  return read_device_file(path, appended) == DeviceFileRead::kRead ? appended : -1;
+}
+
+DeviceFileRead read_net_devices() {
+  std::int32_t appended = 0;
+  return read_device_file(kConfigFile, appended);
 }
 
 std::int32_t count_net_devices() {

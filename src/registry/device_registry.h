@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 // The backend's log settings as the device file's log line gives them. Only the reader of the
 // file writes them; they are exported by name for the backend's own use.
@@ -80,7 +81,23 @@ void apply_log_line(const char* line);
 std::int32_t load_net_devices();
 
 // load_net_devices on a file of the caller's choice; the lookups only ever load kConfigFile.
+// A read that fails part way also gives -1, keeping the entries read before.
 std::int32_t load_net_devices_from(const char* path);
+
+enum class DeviceFileRead : std::uint8_t {
+  kRead,     // read to its end (it may hold no device)
+  kMissing,  // no such file: nothing is registered
+  kFailed,   // it exists but could not be opened or read whole, or is no regular file
+};
+
+// Loads the registry from kConfigFile as load_net_devices does, telling a missing file, the
+// one failure that means "nothing registered", from a file that could not be read. Called
+// only while the registry is empty.
+DeviceFileRead read_net_devices();
+
+// The reading itself, from an open stream: appends an entry for each device line and applies
+// the log lines; appended counts the entries added, whatever the outcome.
+DeviceFileRead read_device_stream(std::FILE* file, std::int32_t& appended);
 
 // Number of registered devices; loads the registry first while it is empty.
 std::int32_t count_net_devices();

@@ -91,14 +91,17 @@ bool lock_for_writing(DirectoryLock& lock, const char* dir) {
   return true;
 }
 
-bool PendingFile::create(const char* target, const DirectoryLock& lock) {
-  if (!lock.held() || file_.made()) return false;
+bool resolve_replaced_file(const char* target, char (&resolved)[PATH_MAX]) {
   struct stat info {};
   if (::lstat(target, &info) == 0 && S_ISLNK(info.st_mode)) {
-    if (::realpath(target, target_) == nullptr) return false;
-  } else if (!copy_bounded(target_, target)) {
-    return false;
+    return ::realpath(target, resolved) != nullptr;
   }
+  return copy_bounded(resolved, target);
+}
+
+bool PendingFile::create(const char* target, const DirectoryLock& lock) {
+  if (!lock.held() || file_.made()) return false;
+  if (!resolve_replaced_file(target, target_)) return false;
   const char* slash = std::strrchr(target_, '/');
   if (slash == nullptr) return false;
   const auto dir_length = static_cast<std::size_t>(slash - target_) + 1;

@@ -45,6 +45,11 @@ void remove_stale_pending_files(int dir_fd);
 // be locked or cannot be written.
 bool lock_for_writing(DirectoryLock& lock, const char* dir);
 
+// The file a replacement of target replaces, into resolved: target itself, or the file a
+// symbolic link at target leads to. False when the link leads nowhere (realpath fails): such
+// a target cannot be replaced.
+bool resolve_replaced_file(const char* target, char (&resolved)[PATH_MAX]);
+
 // The new version of a file, a TemporaryFile beside the file it replaces.
 class PendingFile {
  public:

@@ -3,11 +3,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "common/paths.h"
 #include "common/shell.h"
+#include "common/unique_file.h"
 #include "registry/config_writer.h"
 #include "registry/device_registry.h"
 
@@ -60,14 +63,17 @@ bool matched_by_prefix(std::string_view name) {
   return name.size() == kRemovableNameMax || name == ",";
 }
 
-// The address that keeps the substitution to lines the reader gives a name: an address text
-// starting within its first read, at most 265 = 276 - strlen("IP-ADDRESS=") or 267 = 276 -
-// strlen("NODENAME=") bytes in. Written as up to fifteen runs of 16 bytes and a rest, not as
-// .{0,265}: sed builds the same test from that form at a third of the cost.
-constexpr std::string_view kCommandStart =
-    " | sed -E -e '/^((.{16}){0,15}.{0,15}|.{256}.{0,9})IP-ADDRESS=|"
-    "^((.{16}){0,15}.{0,15}|.{256}.{0,11})NODENAME=/s/^DEVICE=[[:space:]]*(";
-constexpr std::string_view kCommandEnd = ").*$//' | uniq > ";
+// The command tests the anchored names first, which fails at once on almost every line, and
+// only on a line that holds one of them the window that keeps the removal to lines the reader
+// gives a name: an address text starting within its first read, at most 265 = 276 -
+// strlen("IP-ADDRESS=") or 267 = 276 - strlen("NODENAME=") bytes in, with no NUL byte before
+// it (the reader's text of a line ends at the first NUL). The window is written as up to
+// fifteen runs of 16 bytes and a rest, not as [^\x00]{0,265}: sed builds the same test from
+// that form at a third of the cost.
+constexpr std::string_view kCommandStart = " | sed -E -e '/^DEVICE=[[:space:]]*(";
+constexpr std::string_view kCommandEnd =
+    ")/{/^(([^\\x00]{16}){0,15}[^\\x00]{0,15}|[^\\x00]{256}[^\\x00]{0,9})IP-ADDRESS=|"
+    "^(([^\\x00]{16}){0,15}[^\\x00]{0,15}|[^\\x00]{256}[^\\x00]{0,11})NODENAME=/s/.*//;}' | uniq > ";
 static_assert(kFirstReadBytes - kIpMarker.size() == 256 + 9);
 static_assert(kFirstReadBytes - kNodenameMarker.size() == 256 + 11);
 
@@ -142,6 +148,8 @@ bool append_names(TextBuilder& text, std::span<const char* const> names, bool by
 }  // namespace
 
 std::string_view removal_name(std::string_view line) {
+  // The reader takes a line as a C string: what follows a NUL byte is not there for it.
+  line = line.substr(0, line.find('\0'));
   if (line.substr(0, kDevicePrefix.size()) != kDevicePrefix) return {};
   if (!starts_within_first_read(line, kIpMarker) &&
       !starts_within_first_read(line, kNodenameMarker)) {
@@ -155,6 +163,28 @@ std::string_view removal_name(std::string_view line) {
   const std::size_t end = rest.find_first_of(kNameEnd);
   const std::size_t length = end == std::string_view::npos ? rest.size() : end;
   return rest.substr(0, length < kRemovableNameMax ? length : kRemovableNameMax);
+}
+
+bool registered_after_removal(std::string_view text, std::string_view name) {
+  std::string kept;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t end = text.find('\n', at);
+    const std::size_t next = end == std::string_view::npos ? text.size() : end + 1;
+    const std::string_view line = text.substr(at, next - at);
+    if (removal_name(line.substr(0, line.find('\n'))) != name) kept.append(line);
+    at = next;
+  }
+  if (kept.empty()) return false;
+  // The backend's own reader, over what the remove leaves.
+  const UniqueFile stream(::fmemopen(kept.data(), kept.size(), "r"));
+  if (!stream) return false;
+  const ScopedDeviceList devices;
+  std::int32_t appended = 0;
+  read_device_stream(stream.get(), appended);
+  for (const DeviceEntry* entry = first_net_device(); entry != nullptr; entry = entry->next) {
+    if (std::string_view(entry->name) == name) return true;
+  }
+  return false;
 }
 
 bool escape_remove_word(std::string_view name, char* dest, std::size_t size) {

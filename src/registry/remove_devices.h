@@ -10,7 +10,7 @@ namespace lumora {
 
 // The name by which "-r" removes line (a line of the device file without its line feed), or
 // empty when no "-r" removes it. This is the name the backend's reader gives the device of a
-// line of up to 276 bytes:
+// line of up to 276 bytes, read as the reader reads it, up to its first NUL byte:
 //   - the line begins with "DEVICE=", and "IP-ADDRESS=" or "NODENAME=" starts within its
 //     first 276 bytes (the reader's first read of a line; without either text the reader
 //     leaves the name empty);
@@ -23,8 +23,15 @@ namespace lumora {
 // piece, or a name cut by the end of the first piece, is not one of these.
 std::string_view removal_name(std::string_view line);
 
+// Whether the backend's reader still finds a device named name in text (the content of a
+// device file) once "-r name" has emptied the lines removal_name gives name for: a device it
+// reads from a later piece of a line over 276 bytes, which no "-r" removes.
+bool registered_after_removal(std::string_view text, std::string_view name);
+
 // The longest name "-r" takes: what the reader keeps of a name.
 inline constexpr std::size_t kRemovableNameMax = 63;
+// Room for any name escape_remove_word takes: a byte becomes at most four ('\'').
+inline constexpr std::size_t kRemoveWordSize = 4 * kRemovableNameMax + 1;
 
 // Writes name into dest so that, inside the single-quoted extended regular expression of the
 // remove command, sed matches exactly these bytes: the characters an extended expression or
@@ -36,8 +43,8 @@ inline constexpr std::size_t kRemovableNameMax = 63;
 bool escape_remove_word(std::string_view name, char* dest, std::size_t size);
 
 // Forms in command the one pipeline that removes every device of names at once:
-//   cat SCRATCH | sed -E -e '/ADDRESS TEXT IN THE FIRST 276 BYTES/s/^DEVICE=[[:space:]]*(
-//     (NAMES)([[:space:],]|$)|NAMES63).*$//' | uniq > OUTPUT
+//   cat SCRATCH | sed -E -e '/^DEVICE=[[:space:]]*((NAMES)([[:space:],]|$)|NAMES63)/{
+//     /ADDRESS TEXT IN THE FIRST 276 BYTES/s/.*//;}' | uniq > OUTPUT
 // one expression for all names, each set of names shaped as a tree of the bytes they share
 // (office-1, office-2: office-(1|2)), so sed follows one branch per byte of a line whatever
 // the number of names; a name of 63 bytes (or ",") is matched without what follows it, as the

@@ -209,6 +209,47 @@ TEST_F(QueryTest, AnInputThatCannotBeReadFailsWithAMessage) {
   }
 }
 
+// An administrator who is not root and cannot read an input learns so: the answer is not the
+// one for a missing input ("nothing there").
+TEST_F(QueryTest, AnInputTheCallerMayNotReadFailsWithAMessage) {
+  write_catalogue();
+  write_config("DEVICE=office , \"LX-500\" , 0x2e5a:0x500 , IP-ADDRESS=192.168.1.20 \n");
+  sandbox_->write_file(std::string(kConfigDirPath) + "/home.lumoraconf", "");
+  const std::string denied = ": Permission denied\n";
+  const std::string config_denied = "lumoraconf-query: cannot read " + std::string(kConfigPath) + denied;
+  const std::string models_dir = "/etc/opt/kelvane/scanner/lumora//models";
+  struct Case {
+    std::string path;
+    mode_t mode;
+    std::vector<std::vector<std::string>> commands;
+    std::string message;
+  };
+  const std::vector<std::string> plan = {"plan", "name=lab", "model=LX-500", "ip=10.0.0.6"};
+  const Case cases[] = {
+      {kConfigPath, 0600, {{"names"}, {"devices"}, {"log"}, plan}, config_denied},
+      {kCatalogue, 0600, {{"models"}, plan}, "lumoraconf-query: cannot read " + std::string(kCatalogue) + denied},
+      {models_dir, 0700, {{"models"}, plan}, "lumoraconf-query: cannot read " + models_dir + denied},
+      {kConfigDirPath, 0711, {{"labels"}}, "lumoraconf-query: cannot read " + std::string(kConfigDirPath) + "/" + denied},
+  };
+  RunOptions administrator;
+  administrator.binary = LUMORA_QUERY_BINARY;
+  administrator.uid = 4242;
+  administrator.gid = 4243;
+  for (const Case& test : cases) {
+    const std::string host = sandbox_->host_path(test.path);
+    struct stat before {};
+    ASSERT_EQ(::stat(host.c_str(), &before), 0) << test.path;
+    ASSERT_EQ(::chmod(host.c_str(), test.mode), 0) << test.path;
+    for (const std::vector<std::string>& command : test.commands) {
+      const RunResult result = run(command, administrator);
+      EXPECT_EQ(result.status, 1) << test.path << " " << command.front();
+      EXPECT_EQ(result.out, "") << test.path << " " << command.front();
+      EXPECT_EQ(result.err, test.message) << test.path << " " << command.front();
+    }
+    ASSERT_EQ(::chmod(host.c_str(), before.st_mode & 07777), 0) << test.path;
+  }
+}
+
 TEST_F(QueryTest, AMachineWithoutConfigurationHasNothingRegistered) {
   RunOptions options;
   options.binary = LUMORA_QUERY_BINARY;
@@ -361,12 +402,96 @@ TEST_F(QueryTest, PlanWithReplaceIsTheAddAfterTheRemove) {
   const RunResult typo = query({"plan", "--replace", "name=office", "model=LX-500", "ip=192.168.1.300"});
   EXPECT_EQ(typo.status, 3);
   EXPECT_EQ(typo.out, "Invalid IP address (192.168.1.300)\n");
-  const std::string line = answer({"plan", "name=office", "model=LX-700", "ip=192.168.1.21", "--replace"});
+  const std::string line = answer({"plan", "--replace", "name=office", "model=LX-700", "ip=192.168.1.21"});
   EXPECT_EQ(line, "DEVICE=office , \"LX-700\" , 0x2e5a:0x700 , IP-ADDRESS=192.168.1.21 \n");
   EXPECT_EQ(run({"-r", "office"}).out, "");
   EXPECT_EQ(run({"-a", "name=office", "model=LX-700", "ip=192.168.1.21"}).out, "");
   // The remove leaves an empty line where the old one stood.
   EXPECT_EQ(config(), line + "\nDEVICE=lab , \"LX-700\" , 0x2e5a:0x700 , NODENAME=LQX_1 \n");
+}
+
+// A device in the second piece of a line over 276 bytes is the backend's (devices lists it,
+// the add finds it registered), but no "-r" removes it: plan --replace says so instead of
+// promising a line that the add after the remove refuses.
+TEST_F(QueryTest, PlanWithReplaceRefusesADeviceTheRemoveCannotRemove) {
+  write_catalogue();
+  const std::string far = "#" + std::string(275, 'x') +
+                          "DEVICE=far , \"LX-500\" , 0x2e5a:0x500 , IP-ADDRESS=10.0.0.5 \n";
+  write_config(far);
+  EXPECT_EQ(answer({"names"}), "");
+  EXPECT_EQ(answer({"devices"}),
+            R"({"name":"far","model":"\"LX-500\"","id":"0x2e5a:0x500","ip":"10.0.0.5","nodename":""})" "\n");
+  const RunResult plan = query({"plan", "--replace", "name=far", "model=LX-500", "ip=10.0.0.6"});
+  EXPECT_EQ(plan.status, 3);
+  EXPECT_EQ(plan.out, "\"far\" cannot be removed by lumoraconf -r: the backend reads it beyond the "
+                      "first 276 bytes of a line of " + std::string(kConfigPath) + "\n");
+  EXPECT_EQ(run({"-r", "far"}).out, "");
+  EXPECT_EQ(run({"-a", "name=far", "model=LX-500", "ip=10.0.0.6"}).out,
+            "\"far\" is already registered.\n");
+  EXPECT_EQ(config(), far);
+  // Another name is planned as before.
+  EXPECT_EQ(answer({"plan", "--replace", "name=near", "model=LX-500", "ip=10.0.0.6"}),
+            "DEVICE=near , \"LX-500\" , 0x2e5a:0x500 , IP-ADDRESS=10.0.0.6 \n");
+}
+
+// --replace stands for "lumoraconf -r" of the whole name word before the add: a name -r
+// refuses (white space in it, over 63 bytes) removes nothing, and the add then refuses the
+// name it reads from the word (cut at the blank, at 63 bytes) when that one is registered.
+TEST_F(QueryTest, PlanWithReplaceOfANameTheRemoveRefusesIsTheAddOfARegisteredName) {
+  write_catalogue();
+  const std::string long_name(63, 'L');
+  const std::string registered =
+      "DEVICE=office , \"LX-500\" , 0x2e5a:0x500 , IP-ADDRESS=192.168.1.20 \n"
+      "DEVICE=" + long_name + " , \"LX-500\" , 0x2e5a:0x500 , IP-ADDRESS=192.168.1.22 \n";
+  for (const std::string& name : {std::string("office x"), std::string("office\tx"), long_name + "MORE"}) {
+    write_config(registered);
+    const RunResult plan = query({"plan", "--replace", "name=" + name, "model=LX-500", "ip=10.0.0.6"});
+    EXPECT_EQ(run({"-r", name}).out, "") << name;
+    const RunResult added = run({"-a", "name=" + name, "model=LX-500", "ip=10.0.0.6"});
+    EXPECT_EQ(plan.out, added.out) << name;
+    EXPECT_EQ(plan.status, 3) << name;
+    EXPECT_EQ(config(), registered) << name;
+  }
+}
+
+// Words beginning with "-" among the add's words are the add's: it registers with them, and
+// the plan plans the same line instead of printing usage or a version, or failing.
+TEST_F(QueryTest, PlanTakesTheAddsWordsAsTheAddDoes) {
+  write_catalogue();
+  for (const char* odd : {"--help", "-h", "--version", "-x", "--", "-z", "--replace"}) {
+    write_config("");
+    const std::vector<std::string> words = {"name=office", odd, "model=LX-500", "ip=10.0.0.6"};
+    std::vector<std::string> plan = {"plan"};
+    plan.insert(plan.end(), words.begin(), words.end());
+    std::vector<std::string> add = {"-a"};
+    add.insert(add.end(), words.begin(), words.end());
+    const RunResult planned = query(plan);
+    EXPECT_EQ(planned.status, 0) << odd;
+    EXPECT_EQ(planned.err, "") << odd;
+    EXPECT_EQ(run(add).out, "") << odd;
+    EXPECT_EQ(planned.out, config()) << odd;
+  }
+}
+
+// A configuration file that is a link to nowhere: the add says it cannot write it once its
+// checks passed, and so does the plan.
+TEST_F(QueryTest, PlanOfALinkToNowhereIsTheAddsCannotWrite) {
+  write_catalogue();
+  std::filesystem::create_symlink("nowhere.cfg", sandbox_->host_path(kConfigPath));
+  const std::string cannot_write = "Cannot write " + std::string(kConfigPath) + "\n";
+  const std::vector<std::string> cases[] = {{"name=office", "model=LX-500", "ip=10.0.0.1"},
+                                            {"name=bad.name", "model=LX-500", "ip=10.0.0.1"}};
+  for (const std::vector<std::string>& words : cases) {
+    std::vector<std::string> plan = {"plan"};
+    plan.insert(plan.end(), words.begin(), words.end());
+    std::vector<std::string> add = {"-a"};
+    add.insert(add.end(), words.begin(), words.end());
+    const RunResult planned = query(plan);
+    const RunResult added = run(add);
+    EXPECT_EQ(planned.out, added.out) << words.front();
+    EXPECT_EQ(planned.status, 3) << words.front();
+  }
+  EXPECT_EQ(query({"plan", "name=office", "model=LX-500", "ip=10.0.0.1"}).out, cannot_write);
 }
 
 // A plan made without the device file or the catalogue would not be the add's.
@@ -383,6 +508,25 @@ TEST_F(QueryTest, PlanFailsWhenAnInputCannotBeRead) {
     EXPECT_EQ(result.err, message) << path;
     std::filesystem::remove(sandbox_->host_path(path));
   }
+}
+
+// A line holding a NUL byte is read as the backend reads it, up to the NUL, by every command:
+// the names listed are the names the remove finds and the names the add's duplicate test finds.
+TEST_F(QueryTest, ALineHoldingANulIsReadUpToItByNamesDevicesTheRemoveAndTheAdd) {
+  using namespace std::string_literals;
+  const std::string lines = "DEVICE=nul1\0x , \"M\" , Unknown , IP-ADDRESS=10.0.0.1 \n"s +
+                            "DEVICE=nul2 , \"M\0\" , Unknown , IP-ADDRESS=10.0.0.2 \n"s +
+                            "DEVICE=nul3 , \"M\" , Unknown , IP-ADDRESS=10.0.0.3 \0x\n"s;
+  write_config(lines);
+  EXPECT_EQ(answer({"names"}), "nul3\n");
+  const std::string empty = R"({"name":"","model":"","id":"","ip":"","nodename":""})" "\n";
+  EXPECT_EQ(answer({"devices"}),
+            empty + empty + R"({"name":"nul3","model":"\"M\"","id":"Unknown","ip":"10.0.0.3","nodename":""})" "\n");
+  EXPECT_EQ(run({"-r", "nul1", "nul2", "x"}).out, "");
+  EXPECT_EQ(config(), lines);
+  EXPECT_EQ(run({"-a", "name=nul3", "ip=10.0.0.9"}).out, "\"nul3\" is already registered.\n");
+  EXPECT_EQ(run({"-r", "nul3"}).out, "");
+  EXPECT_EQ(config(), lines.substr(0, lines.rfind("DEVICE=nul3")) + "\n");
 }
 
 }  // namespace

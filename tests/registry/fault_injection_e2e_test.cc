@@ -53,6 +53,21 @@ bool is_failure_line(const std::string& out) {
          (out.size() == scratch.size() + 7 && out.rfind(scratch, 0) == 0 && out.back() == '\n');
 }
 
+// The environment that makes the Nth call of a kind fail in lumoraconf alone, marking mark.
+std::vector<std::string> fault_env(const char* call, int nth, int errno_value,
+                                   const std::string& mark) {
+  std::string sanitizer = std::getenv("ASAN_OPTIONS") != nullptr ? std::getenv("ASAN_OPTIONS") : "";
+  // The library comes before a sanitizer runtime in the list of libraries; it replaces none
+  // of the calls that runtime needs first.
+  sanitizer += (sanitizer.empty() ? "" : ":") + std::string("verify_asan_link_order=0");
+  return {std::string("LD_PRELOAD=") + LUMORA_FAULT_LIBRARY,
+          std::string("LUMORA_FAULT_CALL=") + call,
+          "LUMORA_FAULT_NTH=" + std::to_string(nth),
+          "LUMORA_FAULT_ERRNO=" + std::to_string(errno_value),
+          "LUMORA_FAULT_PROGRAM=lumoraconf", "LUMORA_FAULT_MARK=" + mark,
+          "ASAN_OPTIONS=" + sanitizer};
+}
+
 struct Tally {
   int runs = 0;
   int failed_old = 0;     // failure line, old file
@@ -73,11 +88,6 @@ TEST_F(FaultInjectionTest, EveryWriterLeavesTheOldOrTheNewFileAndSaysSoWhenItIsT
   const char* calls[] = {"open", "openat", "read", "write", "fsync", "rename"};
   const std::pair<const char*, int> errnos[] = {
       {"EIO", EIO}, {"EACCES", EACCES}, {"ENOSPC", ENOSPC}, {"EINTR", EINTR}};
-  std::string sanitizer = std::getenv("ASAN_OPTIONS") != nullptr ? std::getenv("ASAN_OPTIONS") : "";
-  // The library comes before a sanitizer runtime in the list of libraries; it replaces none
-  // of the calls that runtime needs first.
-  sanitizer += (sanitizer.empty() ? "" : ":") + std::string("verify_asan_link_order=0");
-
   std::map<std::string, Tally> table;
   for (const Writer& writer : writers) {
     for (const char* call : calls) {
@@ -92,12 +102,7 @@ TEST_F(FaultInjectionTest, EveryWriterLeavesTheOldOrTheNewFileAndSaysSoWhenItIsT
           box.write_file(kLabel, kSaved);
           const std::string mark = box.root() + "/fault.fired";
           RunOptions options;
-          options.env = {std::string("LD_PRELOAD=") + LUMORA_FAULT_LIBRARY,
-                         std::string("LUMORA_FAULT_CALL=") + call,
-                         "LUMORA_FAULT_NTH=" + std::to_string(nth),
-                         "LUMORA_FAULT_ERRNO=" + std::to_string(errno_value),
-                         "LUMORA_FAULT_PROGRAM=lumoraconf", "LUMORA_FAULT_MARK=" + mark,
-                         "ASAN_OPTIONS=" + sanitizer};
+          options.env = fault_env(call, nth, errno_value, mark);
           const RunResult result = box.run(writer.args, options);
           if (!fs::exists(mark)) {
             // The run made fewer such calls: it must have succeeded untouched.
@@ -136,6 +141,31 @@ TEST_F(FaultInjectionTest, EveryWriterLeavesTheOldOrTheNewFileAndSaysSoWhenItIsT
            << " | " << tally.silent_new << "\n";
   }
   std::cout << report.str();
+}
+
+// The add reads the file twice: for its duplicate test and to copy it behind the new line. A
+// failing open or read in either is a failure of the add, never "nothing registered": the
+// name registered already must not be added a second time.
+TEST_F(FaultInjectionTest, TheDuplicateTestNeverTakesAReadErrorForNothingRegistered) {
+  for (const char* call : {"open", "read"}) {
+    for (int nth = 1;; ++nth) {
+      ASSERT_LT(nth, 100) << "the fault never stopped firing";
+      const std::string where = std::string(call) + " #" + std::to_string(nth) + "\n";
+      Sandbox box;
+      box.write_file(kCfg, kOld);
+      const std::string mark = box.root() + "/fault.fired";
+      RunOptions options;
+      options.env = fault_env(call, nth, EIO, mark);
+      const RunResult result = box.run({"-a", "name=dev2", "ip=10.0.0.9"}, options);
+      EXPECT_EQ(box.read_file(kCfg), kOld) << where;
+      if (!fs::exists(mark)) {
+        EXPECT_EQ(result.out, "\"dev2\" is already registered.\n") << where;
+        break;
+      }
+      EXPECT_TRUE(result.out == "\"dev2\" is already registered.\n" || is_failure_line(result.out))
+          << where << result.out;
+    }
+  }
 }
 
 }  // namespace

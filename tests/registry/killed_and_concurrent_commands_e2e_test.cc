@@ -199,6 +199,7 @@ TEST_F(SignalledCommandTest, InterruptTerminateAndHangUpRemoveTheRunsFilesAndEnd
       const std::string where = args[0] + " signal " + std::to_string(signal_number);
       ASSERT_TRUE(fs::exists(started)) << where << ": the pipeline never started";
       EXPECT_EQ(result.status, 128 + signal_number) << where;
+      EXPECT_FALSE(result.timed_out) << where << ": the pipeline outlived the tool";
       EXPECT_EQ(result.out, "") << where;
       EXPECT_EQ(config(), original) << where;
       EXPECT_TRUE(sandbox_->tmp_entries().empty()) << where;
@@ -206,6 +207,32 @@ TEST_F(SignalledCommandTest, InterruptTerminateAndHangUpRemoveTheRunsFilesAndEnd
         EXPECT_EQ(entry.path().filename().string(), "lumsanenetdevice.cfg") << where;
       }
     }
+  }
+}
+
+// A signal ignored when the run began (nohup ignores the hang-up, a script's background job
+// the interrupt) is meant for others: the run goes on to the end, and its change is made.
+TEST_F(SignalledCommandTest, ASignalIgnoredAtTheStartStaysIgnored) {
+  const std::string original = "DEVICE=dev1 , \"M\" , Unknown , IP-ADDRESS=10.0.0.1 \n";
+  const std::string started = sandbox_->root() + "/pipeline.started";
+  // Says that the pipeline is there, leaves the signal time to arrive, then does uniq's work.
+  write_whole_file(sandbox_->root() + "/fakebin/uniq",
+                   "#!/bin/sh\n: > " + started + "\nsleep 0.1\nexec /usr/bin/uniq \"$@\"\n", 0755);
+  for (const int signal_number : {SIGINT, SIGHUP}) {
+    write_config(original);
+    fs::remove(started);
+    // Ignored here, ignored in the tool: the disposition passes through fork and exec.
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    struct sigaction previous {};
+    ASSERT_EQ(::sigaction(signal_number, &ignore, &previous), 0);
+    const RunResult result = sandbox_->run_signalled_when({"-r", "dev1"}, signal_number, started);
+    ::sigaction(signal_number, &previous, nullptr);
+    const std::string where = "signal " + std::to_string(signal_number);
+    EXPECT_EQ(result.status, 0) << where;
+    EXPECT_EQ(result.out, "") << where;
+    EXPECT_EQ(config(), "\n") << where;
+    EXPECT_TRUE(sandbox_->tmp_entries().empty()) << where;
   }
 }
 

@@ -117,9 +117,10 @@ TEST_F(RemoveTest, AllNamesGoInOneRewrite) {
   EXPECT_EQ(config(), "\n" + device("b") + "\n" + device("d"));
   EXPECT_EQ(sandbox_->calls("sed"),
             std::vector<std::string>{
-                "sed [-E] [-e] [/^((.{16}){0,15}.{0,15}|.{256}.{0,9})IP-ADDRESS=|"
-                "^((.{16}){0,15}.{0,15}|.{256}.{0,11})NODENAME=/"
-                "s/^DEVICE=[[:space:]]*(((a|c|x))([[:space:],]|$)).*$//]"});
+                "sed [-E] [-e] [/^DEVICE=[[:space:]]*(((a|c|x))([[:space:],]|$))/"
+                "{/^(([^\\x00]{16}){0,15}[^\\x00]{0,15}|[^\\x00]{256}[^\\x00]{0,9})IP-ADDRESS=|"
+                "^(([^\\x00]{16}){0,15}[^\\x00]{0,15}|[^\\x00]{256}[^\\x00]{0,11})NODENAME=/"
+                "s/.*//;}]"});
   EXPECT_EQ(sandbox_->calls("uniq"), std::vector<std::string>{"uniq"});
 
   write_config(original);

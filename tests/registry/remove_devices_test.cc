@@ -62,6 +62,7 @@ TEST(EscapeRemoveWord, RefusesWhatDoesNotFit) {
 
 // Lines of the device file (without their line feed) and the name "-r" removes each by.
 TEST(RemovalName, IsTheNameTheReaderGivesTheLine) {
+  using namespace std::string_literals;
   const std::string long_name(70, 'L');
   const std::pair<std::string, std::string> cases[] = {
       {"DEVICE=office , \"M\" , Unknown , IP-ADDRESS=10.0.0.1 ", "office"},
@@ -85,6 +86,10 @@ TEST(RemovalName, IsTheNameTheReaderGivesTheLine) {
       {"DEVICE=   ", ""},
       {"log=/tmp/lum_sane.log , 1 , w", ""},
       {"", ""},
+      // The reader's text of a line ends at a NUL byte.
+      {"DEVICE=nul1\0x , \"M\" , Unknown , IP-ADDRESS=10.0.0.1 "s, ""},
+      {"DEVICE=nul2 , \"M\0\" , Unknown , IP-ADDRESS=10.0.0.1 "s, ""},
+      {"DEVICE=nul3 , \"M\" , Unknown , IP-ADDRESS=10.0.0.1 \0x"s, "nul3"},
   };
   for (const auto& [line, name] : cases) EXPECT_EQ(removal_name(line), name) << line;
 }
@@ -105,9 +110,10 @@ std::string reader_name(const std::string& line) {
 // Random lines built from the pieces that decide a name (the marker, blanks, tabs, commas,
 // the address texts, bytes that are not UTF-8), each short enough for one read of the reader.
 std::string random_line(std::mt19937& random) {
-  static const char* const pieces[] = {
+  static const std::string_view pieces[] = {
       "DEVICE=", "DEVICE=", "DEVICE=", " ", "\t", ",", " , ", "IP-ADDRESS=", "NODENAME=", "a", "b",
-      "scan1", "\xe9", "\xff", "\"M\"", "=", "#", "\r", "\v", "10.0.0.1", "Unknown", "log="};
+      "scan1", "\xe9", "\xff", "\"M\"", "=", "#", "\r", "\v", "10.0.0.1", "Unknown", "log=",
+      std::string_view("\0", 1)};
   std::uniform_int_distribution<std::size_t> pick(0, std::size(pieces) - 1);
   std::uniform_int_distribution<int> count(0, 12);
   std::string line = random() % 4 != 0 ? "DEVICE=" : "";
@@ -125,32 +131,33 @@ TEST(RemovalName, AgreesWithTheReaderOnRandomLines) {
 }
 
 TEST(FormatRemoveCommand, IsOnePipelineWithOneAlternationForAllNames) {
-  const std::string address =
-      "/^((.{16}){0,15}.{0,15}|.{256}.{0,9})IP-ADDRESS=|^((.{16}){0,15}.{0,15}|.{256}.{0,11})NODENAME=";
+  // The names first, then the window of the reader's first read on the lines that hold one.
+  const std::string window =
+      "/^(([^\\x00]{16}){0,15}[^\\x00]{0,15}|[^\\x00]{256}[^\\x00]{0,9})IP-ADDRESS=|^(([^\\x00]{16}){0,15}[^\\x00]{0,15}|[^\\x00]{256}[^\\x00]{0,11})NODENAME=/s/.*//;}";
   char command[1024];
   ASSERT_TRUE(format_remove_command("/tmp/lumsane_tempfile5_AbC123", "office",
                                     "/etc/opt/kelvane/scanner/lumora//new", command, sizeof command));
   EXPECT_EQ(std::string(command),
                "cat /tmp/lumsane_tempfile5_AbC123 | sed -E -e "
-               "'" + address + "/s/^DEVICE=[[:space:]]*"
-               "((office)([[:space:],]|$)).*$//' | uniq > /etc/opt/kelvane/scanner/lumora//new");
+               "'/^DEVICE=[[:space:]]*"
+               "((office)([[:space:],]|$))/{" + window + "' | uniq > /etc/opt/kelvane/scanner/lumora//new");
   const std::string cut(63, 'c');
   const char* const names[] = {"a", "", "it's", cut.c_str(), "b c", "x.y", ","};
   ASSERT_TRUE(format_remove_command("/tmp/s", names, "/etc/opt/new", command, sizeof command));
   EXPECT_EQ(std::string(command),
-            "cat /tmp/s | sed -E -e '" + address + "/s/^DEVICE=[[:space:]]*"
-            "(((a|it'\\''s|x\\.y))([[:space:],]|$)|(,|" + cut + ")).*$//' | uniq > /etc/opt/new");
+            "cat /tmp/s | sed -E -e '/^DEVICE=[[:space:]]*"
+            "(((a|it'\\''s|x\\.y))([[:space:],]|$)|(,|" + cut + "))/{" + window + "' | uniq > /etc/opt/new");
   // Names are shaped as a tree of the bytes they share, each once.
   const char* const numbered[] = {"office-2", "office-10", "office-1", "office-2", "of"};
   ASSERT_TRUE(format_remove_command("/tmp/s", numbered, "/etc/opt/new", command, sizeof command));
   EXPECT_EQ(std::string(command),
-            "cat /tmp/s | sed -E -e '" + address + "/s/^DEVICE=[[:space:]]*"
-            "((of(fice-(1(0)?|2))?)([[:space:],]|$)).*$//' | uniq > /etc/opt/new");
+            "cat /tmp/s | sed -E -e '/^DEVICE=[[:space:]]*"
+            "((of(fice-(1(0)?|2))?)([[:space:],]|$))/{" + window + "' | uniq > /etc/opt/new");
   const char* const prefix_only[] = {","};
   ASSERT_TRUE(format_remove_command("/tmp/s", prefix_only, "/etc/opt/new", command, sizeof command));
   EXPECT_EQ(std::string(command),
-               "cat /tmp/s | sed -E -e '" + address + "/s/^DEVICE=[[:space:]]*"
-               "(,).*$//' | uniq > /etc/opt/new");
+               "cat /tmp/s | sed -E -e '/^DEVICE=[[:space:]]*"
+               "(,)/{" + window + "' | uniq > /etc/opt/new");
 }
 
 TEST(FormatRemoveCommand, PassesOverNamesNoLineIsRemovedBy) {
@@ -348,7 +355,7 @@ std::string random_file(std::mt19937& random) {
     std::string name = names[pick(std::size(names))];
     if (pick(10) == 0) name = std::string(60 + pick(8), 'L') + name;  // cut by the reader
     std::string line;
-    switch (pick(12)) {
+    switch (pick(13)) {
       case 0: line = "DEVICE=" + name + ",\"LX-500\",Unknown,IP-ADDRESS=10.0.0.7"; break;
       case 1: line = "DEVICE=" + name + "\t, \"M\" , Unknown , NODENAME=host "; break;
       case 2: line = "DEVICE=" + name + " , \"M\" , Unknown "; break;
@@ -358,6 +365,7 @@ std::string random_file(std::mt19937& random) {
       case 6: line = "DEVICE=" + name + " , \"" + std::string(300, 'm') + "\" , Unknown , IP-ADDRESS=1.1.1.1 "; break;
       case 7: line = ""; break;
       case 8: line = "DEVICE=" + name + " , \"\xff\" , Unknown , IP-ADDRESS=10.0.0.1 "; break;
+      case 9: line = "DEVICE=" + name + " , \"M" + std::string(1, '\0') + "\" , Unknown , IP-ADDRESS=10.0.0.1 "; break;
       default: line = testing::ip_device_line(name, "\"M\"", "Unknown", "10.0.0." + std::to_string(pick(9)));
                line.pop_back();
     }

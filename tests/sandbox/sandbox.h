@@ -92,8 +92,10 @@ class Sandbox {
   RunResult run_killed_after(const std::vector<std::string>& args,
                              std::chrono::microseconds delay) const;
   // Starts the tool, waits until the host file `started` exists (a fake made it, inside the
-  // run), sends `signal_number` to the tool alone, and after the tool ended kills what it
-  // left running. status is 128 + the signal that ended the tool, or its exit status.
+  // run), sends `signal_number` to the tool alone, and waits for the tool. status is 128 + the
+  // signal that ended the tool, or its exit status; timed_out tells that a process the run
+  // started was still running two seconds after the tool ended (the tool's group is then
+  // killed).
   RunResult run_signalled_when(const std::vector<std::string>& args, int signal_number,
                                const std::string& started) const;
 

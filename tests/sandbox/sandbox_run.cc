@@ -317,6 +317,9 @@ RunResult Sandbox::run_killed_after(const std::vector<std::string>& args,
   return result;
 }
 
+// How long the processes a signalled run started may take to end after it.
+constexpr std::chrono::seconds kLeftRunningWait{2};
+
 RunResult Sandbox::run_signalled_when(const std::vector<std::string>& args, int signal_number,
                                       const std::string& started) const {
   std::vector<Child> children = {start_tool(*this, args, {})};
@@ -329,9 +332,9 @@ RunResult Sandbox::run_signalled_when(const std::vector<std::string>& args, int 
   ::kill(tool, signal_number);
   int status = 0;
   while (::waitpid(tool, &status, 0) < 0 && errno == EINTR) {}
-  // The shell and the fake it runs hold the output pipes open; the tool is gone now.
-  ::kill(-tool, SIGKILL);
-  RunResult result = collect(children, std::chrono::seconds(60)).front();
+  // What the run started inherited its output pipes: they reach their end at once unless one
+  // of those processes outlived the tool. Such a run is timed out, and its group killed.
+  RunResult result = collect(children, kLeftRunningWait).front();
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   return result;
 }

@@ -8,6 +8,7 @@ from __future__ import absolute_import, division, print_function
 
 __metaclass__ = type
 
+import errno
 import json
 
 # The device configuration file, as lumoraconf spells it in its messages.
@@ -62,6 +63,21 @@ class Lumoraconf(object):
                 rc=rc, stdout=out, stderr=err)
         return out
 
+    def names(self):
+        """The names lumoraconf -r removes devices by, in file order."""
+        return [name for name in self.query("names", "-z").split("\0") if name]
+
+    def config_bytes(self):
+        """The device configuration file's content, or None when there is none: what a run
+        changed is told from the file itself."""
+        try:
+            with open(CONFIG_FILE, "rb") as config:
+                return config.read()
+        except (IOError, OSError) as error:
+            if error.errno == errno.ENOENT:
+                return None
+            self.module.fail_json(msg="cannot read %s: %s" % (CONFIG_FILE, error))
+
     def devices(self):
         """The registered devices, one dict per entry in file order (see json_lines)."""
         return json_lines(self.query("devices"))
@@ -86,7 +102,11 @@ class Lumoraconf(object):
         argv = [self.query_tool, "plan"] + (["--replace"] if replace else []) + list(words)
         rc, out, err = self.module.run_command(argv, check_rc=False)
         if rc == PLAN_REFUSED:
-            self.module.fail_json(msg="lumoraconf -a: %s" % out.strip(), rc=rc, cmd=argv)
+            # The refusal of the remove before the add names lumoraconf -r itself.
+            refusal = out.strip()
+            if "lumoraconf -r" not in refusal:
+                refusal = "lumoraconf -a: " + refusal
+            self.module.fail_json(msg=refusal, rc=rc, cmd=argv)
         if rc != 0 or not out.startswith("DEVICE="):
             self.module.fail_json(msg="lumoraconf-query plan failed: %s"
                                   % ((err or out).strip() or "exit status %d" % rc),

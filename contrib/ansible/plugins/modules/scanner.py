@@ -20,9 +20,16 @@ description:
     write nothing) and changes the file only with C(lumoraconf -a) and C(lumoraconf -r), so
     the tool's lock, atomic rewrite and quoting apply. Both programs are run with an
     argument list, never through a shell.
-  - A change that C(lumoraconf -a) would refuse (C(Invalid name), C(Invalid IP address
-    (192.168.1.300))) fails the task with those words before anything is run, also in check
-    mode, and the registered device stays as it was.
+  - A change that C(lumoraconf -a) would refuse fails the task with the tool's own words
+    before anything is run, also in check mode, and the registered device stays as it was;
+    C(Invalid name) for a name it does not accept, and for an address such as 192.168.1.300
+    C(Invalid IP address) followed by the address in parentheses.
+  - Whether a run changed anything is told from the device configuration file before and
+    after it.
+  - A device that C(lumoraconf -r) cannot remove (the backend reads it beyond the first 276
+    bytes of a line of the file, where C(lumoraconf-query devices) lists it and
+    C(lumoraconf-query names) does not) fails the task with that reason, for I(state=absent)
+    as for a replace, also in check mode; such a line must be mended by hand.
   - A device registered under the name whose line differs from the planned one is replaced
     (removed, then added again), so it moves to the top of the file as every new device does.
     Should the add then fail for a reason no check could foresee (a full disk), the task
@@ -173,6 +180,15 @@ def add_words(params):
     return ["name=" + params["name"], "model=" + params["model"], address]
 
 
+def fail_unremovable(module, name, **result):
+    """The backend reads a device under the name that lumoraconf -r cannot remove: one that
+    stands beyond the first 276 bytes of a line of the file."""
+    module.fail_json(
+        msg="%s cannot be removed by lumoraconf -r: the backend reads it beyond the first 276 "
+            "bytes of a line of %s; that line must be mended by hand" % (name, CONFIG_FILE),
+        **result)
+
+
 def plan(module, tools):
     """What a run does, found without changing anything: the devices under the name now, the
     line a run leaves, and the lumoraconf commands that get there. Check mode stops here."""
@@ -180,6 +196,8 @@ def plan(module, tools):
     name = params["name"]
     before = registered(tools, name)
     if params["state"] == "absent":
+        if before and name not in tools.names():
+            fail_unremovable(module, name)
         return dict(before=before, line="", commands=[["-r", name]] if before else [])
     check_values(module)
     words = add_words(params)
@@ -199,31 +217,35 @@ def plan(module, tools):
 
 
 def apply(module, tools, planned):
-    """Runs the planned commands and reads the result back; returns the device after them."""
+    """Runs the planned commands and reads the result back; returns the device after them and
+    whether the file changed, which is told from the file before and after."""
     name = module.params["name"]
+    start = tools.config_bytes()
     removed = []
     for words in planned["commands"]:
+        before_command = tools.config_bytes()
         failure = tools.attempt(*words)
+        changed = tools.config_bytes() != start
         if failure is None:
-            if words[0] == "-r":
+            if words[0] == "-r" and tools.config_bytes() != before_command:
                 removed = [device_line(device) for device in planned["before"]]
             continue
         if removed:
             module.fail_json(
-                changed=True, removed=removed,
+                changed=changed, removed=removed,
                 msg="lumoraconf -a: %s; the device was removed by lumoraconf -r %s before, "
                     "its line was: %s" % (failure, name, "".join(removed).rstrip("\n")))
-        module.fail_json(msg="lumoraconf %s: %s" % (words[0], failure))
+        module.fail_json(msg="lumoraconf %s: %s" % (words[0], failure), changed=changed)
+    changed = tools.config_bytes() != start
     after = registered(tools, name)
     if module.params["state"] == "absent":
         if after:
-            module.fail_json(msg="lumoraconf -r %s left the device registered" % name,
-                             changed=True, device=after[0])
-        return None
+            fail_unremovable(module, name, changed=changed, device=after[0])
+        return None, changed
     if len(after) != 1 or device_line(after[0]) != planned["line"]:
-        module.fail_json(changed=True, devices=after,
+        module.fail_json(changed=changed, devices=after,
                          msg="lumoraconf accepted the device, but the file reads back otherwise")
-    return after[0]
+    return after[0], changed
 
 
 def main():
@@ -250,7 +272,7 @@ def main():
                   device=before[0] if before else None,
                   commands=[["lumoraconf"] + words for words in planned["commands"]])
     if planned["commands"] and not module.check_mode:
-        result["device"] = apply(module, tools, planned)
+        result["device"], result["changed"] = apply(module, tools, planned)
     if module._diff:
         result["diff"] = dict(before_header=CONFIG_FILE, after_header=CONFIG_FILE,
                               before="".join(device_line(d) for d in before),
