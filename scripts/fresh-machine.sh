@@ -12,7 +12,8 @@
 #   root C: the package alone installed with apt (the count of packages it pulls in is
 #           printed), a registration with it, and apt purge; then both packages installed with
 #           apt, and the README's example play run against the local host twice (3 changed,
-#           then 0), with the collection where the package put it.
+#           then 0), with the collection where the package put it; then the collection purged,
+#           which must leave nothing of it (the bytecode Python wrote beside it included).
 # The tree is a clone of this checkout's HEAD: only committed work is proven. Every stage runs
 # in its own mount and PID namespace, so /proc, /sys, the root's own /dev and the shared apt
 # cache mounted into a root vanish with it, and no process outlives it. A root never sees the
@@ -263,7 +264,7 @@ pulled=$(sed -n 's/^\([0-9]*\) upgraded, \([0-9]*\) newly installed.*/\2/p' "$wo
 echo "fresh-machine $suite: apt-get install ./lumoraconf_*.deb on a fresh root installs $pulled packages (lumoraconf included)"
 lumora_stage_end
 
-lumora_stage_begin "root C: both packages and the README's play"
+lumora_stage_begin "root C: both packages, the README's play, purge"
 printf '%s\n' "$example_play" >"$work/c/root/site.yml"
 # The models of the play, in the catalogue the backend's package would bring; the local host
 # as the group the play names, reached as root through su (a minimal root has no sudo).
@@ -279,6 +280,10 @@ in_root "$work/c" /bin/sh -ec "
   done
   grep -q 'localhost *: ok=3 *changed=3 .*failed=0' play-first.log
   grep -q 'localhost *: ok=3 *changed=0 .*failed=0' play-second.log
+  collection=/usr/share/ansible/collections/ansible_collections/lumoraconf
+  echo \"bytecode beside the collection after the play: \$(find \$collection -name __pycache__ | wc -l) directories\"
+  apt-get purge -y lumoraconf-ansible
+  if [ -e \$collection ]; then echo 'left after apt purge lumoraconf-ansible:'; find \$collection; exit 1; fi
   cat /etc/opt/kelvane/scanner/lumora//lumsanenetdevice.cfg"
 lumora_stage_end
 
