@@ -27,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     census.take(record);
   }
   (void)census.missing_questions();
-  for (const lumora::FoundScanner& scanner : census.take_ready(true)) {
+  for (const lumora::FoundDevice& scanner : census.take_ready(true)) {
     if (scanner.services.empty()) fail("a scanner of no service type");
   }
   if (!census.take_ready(true).empty()) fail("a scanner handed out twice");

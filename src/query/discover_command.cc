@@ -111,7 +111,7 @@ std::string friendly_name_for(const std::string& instance, std::vector<std::stri
   return chosen;
 }
 
-std::string discovered_scanner_line(const FoundScanner& scanner,
+std::string discovered_scanner_line(const FoundDevice& scanner,
                                     const std::vector<std::string>& catalogue_names,
                                     std::size_t model_index, std::vector<std::string>& taken) {
   const std::string ip = dotted(scanner.address);
@@ -133,6 +133,7 @@ std::string discovered_scanner_line(const FoundScanner& scanner,
   out += ']';
   append_text_or_null(out, "ty", scanner.ty);
   append_text_or_null(out, "usb_MDL", scanner.usb_mdl);
+  append_text_or_null(out, "product", scanner.product);
   if (model_index == kNoModelMatch) {
     append_key(out, "model");
     out += "null";
@@ -151,6 +152,8 @@ std::string discovered_scanner_line(const FoundScanner& scanner,
     append_json_string(out, "ip=" + ip);
     out += ']';
   }
+  append_key(out, "listed_for");
+  append_json_string(out, scanner.scan ? "scanning" : "model");
   out += "}\n";
   return out;
 }
@@ -182,15 +185,24 @@ int run_discover_command(const QuerySources& sources, const std::vector<std::str
   }
   std::vector<std::string> taken;
   bool written = true;
-  const auto print = [&](const FoundScanner& scanner) {
-    const std::size_t model = match_catalogue_model(names, {scanner.ty, scanner.usb_mdl});
+  const auto print = [&](const FoundDevice& scanner) {
+    const std::size_t model = match_catalogue_model(names, {scanner.ty, scanner.usb_mdl, scanner.product});
+    // A device that does not announce scanning is one of the maker's only when the catalogue
+    // knows its model; any other printer is none of this backend's business.
+    if (!scanner.scan && model == kNoModelMatch) return true;
     const std::string line = discovered_scanner_line(scanner, names, model, taken);
     // Each line goes out whole as soon as it is known, for a reader that acts on it at once.
     written = std::fwrite(line.data(), 1, line.size(), stdout) == line.size() &&
               std::fflush(stdout) == 0;
     return written;
   };
-  if (!discover_scanners(options, print, error)) {
+  const auto fall_back = [](const std::string& reason) {
+    std::fprintf(stderr,
+                 "lumoraconf-query: discover: %s; asking with one-shot queries instead, which "
+                 "responders answer in one message of at most 512 bytes, so devices may be missed\n",
+                 reason.c_str());
+  };
+  if (!discover_devices(options, print, fall_back, error)) {
     std::fprintf(stderr, "lumoraconf-query: discover: %s\n", error.c_str());
     return kExitFailure;
   }

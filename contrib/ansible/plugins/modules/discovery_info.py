@@ -78,8 +78,9 @@ EXAMPLES = r"""
 RETURN = r"""
 scanners:
   description:
-    - The scanners found, one per instance name and address, in the order they became
-      complete. Empty when none answered.
+    - The devices found that announce scanning or whose model the backend's catalogue
+      knows, one per instance name and address, in the order they became complete. Empty
+      when none answered.
     - Strings hold a byte that is not UTF-8 as a lone surrogate.
   returned: always
   type: list
@@ -103,7 +104,9 @@ scanners:
       type: int
       sample: 80
     services:
-      description: The service types under which it announced itself, in the order seen.
+      description: The service types under which it announced itself (C(_uscan._tcp),
+        C(_uscans._tcp), C(_scanner._tcp), C(_ipp._tcp), C(_ipps._tcp),
+        C(_pdl-datastream._tcp), C(_printer._tcp), in this order).
       type: list
       elements: str
       sample: ["_uscan._tcp", "_ipp._tcp"]
@@ -116,9 +119,13 @@ scanners:
       description: The C(usb_MDL) string of its TXT record, or null when it has none.
       type: str
       sample: null
+    product:
+      description: The C(product) string of its TXT record, or null when it has none.
+      type: str
+      sample: null
     model:
-      description: The model of the backend's catalogue that I(ty) or I(usb_MDL) names, or
-        null when the catalogue knows none of them.
+      description: The model of the backend's catalogue that I(ty), I(usb_MDL) or
+        I(product) names, or null when the catalogue knows none of them.
       type: str
       sample: MX-200
     add:
@@ -129,6 +136,11 @@ scanners:
       type: list
       elements: str
       sample: ["-a", "name=Office_Scanner", "model=MX-200", "ip=10.77.1.2"]
+    listed_for:
+      description: C(scanning) when it announces scanning (an eSCL or scanner service, or
+        C(Scan=T)), C(model) when it is listed only because the catalogue knows its model.
+      type: str
+      sample: scanning
   sample:
     - instance: Office Scanner
       host: lumascan-7.local
@@ -137,8 +149,10 @@ scanners:
       services: ["_uscan._tcp", "_ipp._tcp"]
       ty: Kelvane LumaScan MX-200
       usb_MDL: null
+      product: null
       model: MX-200
       add: ["-a", "name=Office_Scanner", "model=MX-200", "ip=10.77.1.2"]
+      listed_for: scanning
     - instance: Lab Scanner
       host: lab.local
       ip: 10.77.2.2
@@ -146,8 +160,10 @@ scanners:
       services: ["_uscan._tcp"]
       ty: Other Maker Z9
       usb_MDL: null
+      product: null
       model: null
       add: null
+      listed_for: scanning
 """
 
 from ansible.module_utils.basic import AnsibleModule
