@@ -5,7 +5,7 @@ Usage: hostile_responder.py INTERFACE_ADDRESS READY_FILE
 
 Run by discovery_netns_test.sh inside a network namespace the test made, never on the
 machine's own network: it refuses to run unless its network namespace differs from the one
-named in LUMORA_HOST_NETNS. It answers each of the first browse queries it hears with junk (a
+named in LUMORA_HOST_NETNS. It answers each of the first two browse queries it hears with junk (a
 cut message, a header alone, a message over the 9000-byte limit, compression pointers that
 loop, records whose data do not fit their type, records of another class, answers inside a
 query, records of an instance nobody announced, and a flood of cut messages), with a whole
@@ -27,7 +27,7 @@ GROUP = "224.0.0.251"
 PORT = 5353
 CLASS_IN = 1
 T_A, T_PTR, T_TXT, T_SRV = 1, 12, 16, 33
-ANSWERED_QUERIES = 3
+ANSWERED_QUERIES = 2  # the browse queries of one 2-second run, at its start and after 1 s
 
 
 def name(*labels):
@@ -101,11 +101,11 @@ def first_question(data):
         return [], None
 
 
-def stream(sock, querier, address, stop):
-    """A datagram from port 5353 every 10 ms: the records of a host no instance names."""
+def stream(sock, group, address, stop):
+    """A datagram from port 5353 every 10 ms: the record of a host no instance names."""
     noise = message([record(name("noise", "local"), T_A, socket.inet_aton(address))])
     while not stop.wait(0.01):
-        sock.sendto(noise, querier)
+        sock.sendto(noise, group)
 
 
 def main():
@@ -121,41 +121,44 @@ def main():
     sock.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_IF, socket.inet_aton(address))
     impostor = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
     impostor.bind((address, PORT + 1))
+    impostor.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_IF, socket.inet_aton(address))
+    # Answers go to the group, as a responder answers a query from port 5353: a unicast one to
+    # port 5353 would reach only one of the sockets that share it on the querier's host.
+    group = (GROUP, PORT)
     open(ready, "w").close()
     stop = threading.Event()
     streaming = None
     answered = 0
     try:
         while True:
-            data, sender = sock.recvfrom(9000)
+            data = sock.recv(9000)
             if len(data) < 12 or data[2] & 0x80:
                 continue
             labels, qtype = first_question(data)
             if qtype == T_A and labels[:1] in (["asked"], ["leaving"]):
                 sock.sendto(message([record(name(labels[0], "local"), T_A, socket.inet_aton(address))]),
-                            sender)
+                            group)
             if qtype != T_PTR or labels[:1] != ["_uscan"] or answered == ANSWERED_QUERIES:
                 continue
             answered += 1
             if streaming is None:
-                streaming = threading.Thread(target=stream, args=(sock, sender, address, stop),
+                streaming = threading.Thread(target=stream, args=(sock, group, address, stop),
                                              daemon=True)
                 streaming.start()
-                sock.sendto(message(scanner("Overheard", "overheard", address, "Kelvane MX-200")),
-                            (GROUP, PORT))
+                sock.sendto(message(scanner("Overheard", "overheard", address, "Kelvane MX-200")), group)
             for datagram in junk(address):
                 try:
-                    sock.sendto(datagram, sender)
+                    sock.sendto(datagram, group)
                 except OSError:
                     pass  # over the link's largest datagram: the kernel refused it
-            impostor.sendto(message(scanner("Impostor", "impostor", address, "Kelvane MX-200")), sender)
-            sock.sendto(message(scanner("Asked", "asked", address, "Kelvane MX-200")[:3]), sender)
+            impostor.sendto(message(scanner("Impostor", "impostor", address, "Kelvane MX-200")), group)
+            sock.sendto(message(scanner("Asked", "asked", address, "Kelvane MX-200")[:3]), group)
             leaving = scanner("Leaving", "leaving", address, "Kelvane MX-200")
-            sock.sendto(message(leaving[:3]), sender)
+            sock.sendto(message(leaving[:3]), group)
             sock.sendto(message([record(name("_uscan", "_tcp", "local"), T_PTR,
-                                        name("Leaving", "_uscan", "_tcp", "local"), ttl=0)]), sender)
+                                        name("Leaving", "_uscan", "_tcp", "local"), ttl=0)]), group)
             time.sleep(0.2)  # the querier reads the junk first; a full socket buffer would drop this
-            sock.sendto(message(scanner("Survivor", "survivor", address, "Kelvane MX-300")), sender)
+            sock.sendto(message(scanner("Survivor", "survivor", address, "Kelvane MX-300")), group)
     finally:
         stop.set()
         if streaming is not None:
