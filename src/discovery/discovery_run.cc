@@ -17,6 +17,11 @@ using std::chrono::milliseconds;
 // complete and asks for what is missing. A beat, not a wait for a quiet link, so that no stream
 // of datagrams can hold a line or a question back.
 constexpr milliseconds kBeat{100};
+// The answers of one responder to one query come in a burst of datagrams a few milliseconds
+// long: a beat that falls inside one (a datagram came less than this long ago) leaves the
+// hand-out to the next beat, so that a device is not handed out before the rest of its service
+// types, but never to a later one, whatever keeps coming.
+constexpr milliseconds kBurst{20};
 // A question is not asked again before this long, so a responder that never answers it costs
 // a few datagrams a second, not a flood.
 constexpr milliseconds kAskAgainAfter{500};
@@ -108,6 +113,8 @@ bool discover_devices(const DiscoveryOptions& options,
   milliseconds browse_interval = kFirstBrowseInterval;
   Clock::time_point next_browse = start + browse_interval;
   Clock::time_point next_beat = start + kBeat;
+  Clock::time_point last_datagram = start - kBurst;
+  bool held_back = false;
   // One byte more than the largest message, so that a datagram over the limit is seen as such.
   std::vector<std::uint8_t> buffer(kMdnsMessageLimit + 1);
   for (Clock::time_point now = start; now < deadline; now = Clock::now()) {
@@ -117,13 +124,20 @@ bool discover_devices(const DiscoveryOptions& options,
       next_browse += browse_interval;
     }
     if (now >= next_beat) {
-      if (!run.hand_out(false)) return true;
+      if (now - last_datagram >= kBurst || held_back) {
+        if (!run.hand_out(false)) return true;
+        held_back = false;
+      } else {
+        held_back = true;
+      }
       run.ask_for_missing(now);
       while (next_beat <= now) next_beat += kBeat;
     }
     const milliseconds wait = std::min({until(deadline, now), until(next_browse, now), until(next_beat, now)});
     const LinkDatagram datagram = link.receive(buffer, wait);
-    if (datagram.size > 0) run.take(buffer.data(), datagram, Clock::now());
+    if (datagram.size == 0) continue;
+    last_datagram = Clock::now();
+    run.take(buffer.data(), datagram, last_datagram);
   }
   run.hand_out(true);
   return true;
