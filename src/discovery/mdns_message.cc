@@ -100,6 +100,16 @@ bool read_record(const ldns_rr* rr, MdnsRecord& record) {
       std::copy_n(ldns_rdf_data(address), record.address.size(), record.address.begin());
       return true;
     }
+    case LDNS_RR_TYPE_AAAA: {
+      record.type = MdnsType::kAaaa;
+      const ldns_rdf* address = ldns_rr_rdf(rr, 0);
+      if (fields != 1 || ldns_rdf_get_type(address) != LDNS_RDF_TYPE_AAAA ||
+          ldns_rdf_size(address) != record.address6.size()) {
+        return false;
+      }
+      std::copy_n(ldns_rdf_data(address), record.address6.size(), record.address6.begin());
+      return true;
+    }
     default:
       return false;
   }
@@ -122,6 +132,7 @@ ldns_rr_type ldns_type(MdnsType type) {
     case MdnsType::kPtr: return LDNS_RR_TYPE_PTR;
     case MdnsType::kTxt: return LDNS_RR_TYPE_TXT;
     case MdnsType::kSrv: return LDNS_RR_TYPE_SRV;
+    case MdnsType::kAaaa: return LDNS_RR_TYPE_AAAA;
   }
   return LDNS_RR_TYPE_A;
 }

@@ -1,7 +1,8 @@
 // The multicast DNS messages of discovery, made and read by the ldns library: the queries that
 // ask for records by name and type (with the answers the querier knows already), and the
-// records of an answer that service discovery uses (PTR, SRV, TXT, A). Names are kept as their labels, byte strings that may hold any byte
-// (an instance name often holds blanks, dots and UTF-8).
+// records of an answer that service discovery uses (PTR, SRV, TXT, A, AAAA). Names are kept as
+// their labels, byte strings that may hold any byte (an instance name often holds blanks, dots
+// and UTF-8).
 #pragma once
 
 #include <array>
@@ -35,7 +36,7 @@ struct MdnsName {
 
 MdnsName mdns_name(std::initializer_list<std::string_view> labels);
 
-enum class MdnsType : std::uint8_t { kA, kPtr, kTxt, kSrv };
+enum class MdnsType : std::uint8_t { kA, kPtr, kTxt, kSrv, kAaaa };
 
 struct MdnsQuestion {
   MdnsName name;
@@ -50,6 +51,7 @@ struct MdnsRecord {
   std::uint16_t port = 0;                  // SRV
   std::vector<std::string> strings;        // TXT, each character-string as it stands
   std::array<std::uint8_t, 4> address{};   // A
+  std::array<std::uint8_t, 16> address6{}; // AAAA
   std::uint32_t ttl = 0;                   // seconds; 0 is a goodbye, withdrawing the record
   unsigned link = 0;                       // the interface it came in on, 0 when unknown
 };
@@ -66,7 +68,7 @@ std::vector<std::uint8_t> make_mdns_query(const std::vector<MdnsQuestion>& quest
 std::vector<std::vector<std::uint8_t>> make_mdns_queries(const std::vector<MdnsQuestion>& questions,
                                                          const std::vector<MdnsRecord>& known_answers);
 
-// The class-IN PTR, SRV, TXT and A records of the answer and additional sections of a
+// The class-IN PTR, SRV, TXT, A and AAAA records of the answer and additional sections of a
 // response, in message order, goodbyes (a time to live of 0) among them. A query, a message
 // ldns cannot read, and every record of another class or type give nothing; a record whose
 // data does not have its type's shape is passed over.

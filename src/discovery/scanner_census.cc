@@ -43,6 +43,30 @@ std::string linked_key(const MdnsName& name, unsigned link) {
 
 std::string label_key(const MdnsName& instance) { return mdns_name({instance.labels.front()}).key(); }
 
+// An address record taken into the addresses of its host (key), or withdrawn from them by a
+// goodbye (ttl 0); a host is dropped once it has none.
+template <typename AddressType>
+void take_one_address(std::map<std::string, std::vector<AddressType>>& addresses, const std::string& key,
+                      const AddressType& address, std::uint32_t ttl) {
+  auto found = addresses.find(key);
+  if (ttl == 0) {
+    if (found == addresses.end()) return;
+    auto& list = found->second;
+    list.erase(std::remove(list.begin(), list.end(), address), list.end());
+    if (list.empty()) addresses.erase(found);
+    return;
+  }
+  if (found == addresses.end()) {
+    if (addresses.size() >= ScannerCensus::kHostLimit) return;
+    found = addresses.emplace(key, std::vector<AddressType>()).first;
+  }
+  auto& list = found->second;
+  if (list.size() >= ScannerCensus::kAddressesPerHost || std::find(list.begin(), list.end(), address) != list.end()) {
+    return;
+  }
+  list.push_back(address);
+}
+
 }  // namespace
 
 std::vector<MdnsQuestion> device_browse_questions() {
@@ -89,23 +113,11 @@ void ScannerCensus::take_ptr(const MdnsRecord& record, Clock::time_point at) {
 
 void ScannerCensus::take_address(const MdnsRecord& record) {
   const std::string key = linked_key(record.owner, record.link);
-  auto found = addresses_.find(key);
-  if (record.ttl == 0) {
-    if (found == addresses_.end()) return;
-    auto& list = found->second;
-    list.erase(std::remove(list.begin(), list.end(), record.address), list.end());
-    if (list.empty()) addresses_.erase(found);
-    return;
+  if (record.type == MdnsType::kAaaa) {
+    take_one_address(addresses6_, key, record.address6, record.ttl);
+  } else {
+    take_one_address(addresses_, key, record.address, record.ttl);
   }
-  if (found == addresses_.end()) {
-    if (addresses_.size() >= kHostLimit) return;
-    found = addresses_.emplace(key, std::vector<Address>()).first;
-  }
-  auto& list = found->second;
-  if (list.size() >= kAddressesPerHost || std::find(list.begin(), list.end(), record.address) != list.end()) {
-    return;
-  }
-  list.push_back(record.address);
 }
 
 void ScannerCensus::take(const MdnsRecord& record, Clock::time_point at) {
@@ -160,6 +172,7 @@ void ScannerCensus::take(const MdnsRecord& record, Clock::time_point at) {
       return;
     }
     case MdnsType::kA:
+    case MdnsType::kAaaa:
       take_address(record);
       return;
   }
@@ -172,9 +185,11 @@ std::vector<MdnsQuestion> ScannerCensus::missing_questions() const {
     if (instance.withdrawn) continue;
     if (!instance.has_srv) questions.push_back({instance.name, MdnsType::kSrv});
     if (!instance.has_txt) questions.push_back({instance.name, MdnsType::kTxt});
-    if (instance.has_srv && addresses_.count(linked_key(instance.host, instance.link)) == 0 &&
-        hosts_asked.insert(instance.host.key()).second) {
+    const std::string host = linked_key(instance.host, instance.link);
+    if (instance.has_srv && addresses_.count(host) == 0 && hosts_asked.insert(instance.host.key()).second) {
       questions.push_back({instance.host, MdnsType::kA});
+      // A host that has answered with no address at all may have IPv6 addresses alone.
+      if (addresses6_.count(host) == 0) questions.push_back({instance.host, MdnsType::kAaaa});
     }
   }
   return questions;
@@ -212,18 +227,31 @@ std::vector<FoundDevice> ScannerCensus::take_ready(bool last) {
   // The instances of each device, by label key and address, in the order first seen.
   std::vector<std::vector<const Instance*>> batch;
   std::vector<std::pair<std::string, Address>> batch_address;
+  std::vector<bool> batch_has_address;
   std::map<std::string, std::size_t> batch_index;
   for (const Instance& instance : instances_) {
-    if (!instance.settled(addresses_)) continue;
+    const std::string host = linked_key(instance.host, instance.link);
+    // Found over IPv6 alone: one device of no IPv4 address, keyed by the host's first IPv6 one.
+    const bool ipv6_alone = last && !instance.withdrawn && instance.has_srv && instance.has_txt &&
+                            addresses_.count(host) == 0 && addresses6_.count(host) != 0;
+    if (!instance.settled(addresses_) && !ipv6_alone) continue;
     if (waiting.count(label_key(instance.name) + '\0' + std::to_string(instance.link)) != 0) continue;
-    for (const Address& address : addresses_.at(linked_key(instance.host, instance.link))) {
-      std::string key = label_key(instance.name);
-      key.append(address.begin(), address.end());
+    std::vector<std::pair<std::string, Address>> keyed;
+    if (ipv6_alone) {
+      const Address6& first = addresses6_.at(host).front();
+      keyed.emplace_back(label_key(instance.name) + "/6" + std::string(first.begin(), first.end()), Address{});
+    } else {
+      for (const Address& address : addresses_.at(host)) {
+        keyed.emplace_back(label_key(instance.name) + std::string(address.begin(), address.end()), address);
+      }
+    }
+    for (const auto& [key, address] : keyed) {
       if (handed_out_.count(key) != 0) continue;
       const auto [entry, fresh] = batch_index.emplace(key, batch.size());
       if (fresh) {
         batch.emplace_back();
         batch_address.emplace_back(instance.name.labels.front(), address);
+        batch_has_address.push_back(!ipv6_alone);
       }
       batch[entry->second].push_back(&instance);
     }
@@ -239,7 +267,10 @@ std::vector<FoundDevice> ScannerCensus::take_ready(bool last) {
     FoundDevice device;
     device.instance = batch_address[i].first;
     device.address = batch_address[i].second;
+    device.has_address = batch_has_address[i];
     device.host = members.front()->host.text();
+    const auto ipv6 = addresses6_.find(linked_key(members.front()->host, members.front()->link));
+    if (ipv6 != addresses6_.end()) device.ipv6 = ipv6->second;
     device.port = members.front()->port;
     for (const Instance* member : members) {
       const std::string type = kDeviceServiceTypes[member->type_index];

@@ -1,7 +1,7 @@
 // What the answers of a discovery run say about the devices on the links: the service
 // instances of the device service types (RFC 6763: a PTR from the type to the instance, the
-// instance's SRV for host and port, its TXT for the make and model, the host's A for the
-// address), which records are still missing, which answers the run knows already, and what a
+// instance's SRV for host and port, its TXT for the make and model, the host's A and AAAA for
+// the addresses), which records are still missing, which answers the run knows already, and what a
 // goodbye withdrew. Records are kept apart by the link they came in on: two devices on two
 // links may carry the same instance and host names.
 #pragma once
@@ -30,12 +30,14 @@ inline constexpr std::size_t kScanningServiceTypes = 3;  // the first three abov
 // The question for the instances of every device service type under "local".
 std::vector<MdnsQuestion> device_browse_questions();
 
-// A device whose records are all in: one instance name at one address, with every service
-// type it was seen under by then.
+// A device whose records are all in: one instance name at one IPv4 address (or, found only over
+// IPv6, at none), with every service type it was seen under by then.
 struct FoundDevice {
   std::string instance;  // the instance's own label, e.g. "Office scanner"
   std::string host;      // the SRV target, e.g. "lumascan-7.local"
+  bool has_address = false;  // false: the host has IPv6 addresses alone
   std::array<std::uint8_t, 4> address{};
+  std::vector<std::array<std::uint8_t, 16>> ipv6;  // the host's IPv6 addresses
   std::uint16_t port = 0;             // of the first service type in kDeviceServiceTypes order
   std::vector<std::string> services;  // in kDeviceServiceTypes order
   // The TXT keys "ty", "usb_MDL" and "product" (keys compared without case), each from the
@@ -75,11 +77,13 @@ class ScannerCensus {
   // address, compared as DNS compares names), in the order their instances were first seen.
   // While some instance of the same label on the same link still lacks a record, its device
   // waits, so that it is handed out once with every service type; at the end of the run (last)
-  // it no longer waits.
+  // it no longer waits. A device whose host gave IPv6 addresses alone is handed out only at the
+  // end, when its A record has had the whole run to come.
   std::vector<FoundDevice> take_ready(bool last);
 
  private:
   using Address = std::array<std::uint8_t, 4>;
+  using Address6 = std::array<std::uint8_t, 16>;
   struct Instance {
     // All its records are in.
     bool settled(const std::map<std::string, std::vector<Address>>& addresses) const;
@@ -106,6 +110,7 @@ class ScannerCensus {
   std::vector<Instance> instances_;
   std::map<std::string, std::size_t> instance_index_;  // by name key and link
   std::map<std::string, std::vector<Address>> addresses_;  // by host key and link
+  std::map<std::string, std::vector<Address6>> addresses6_;  // likewise
   std::set<std::string> handed_out_;  // instance label key and address
 };
 

@@ -1,5 +1,6 @@
 #include "query/discover_command.h"
 
+#include <arpa/inet.h>
 #include <net/if.h>
 
 #include <algorithm>
@@ -114,14 +115,13 @@ std::string friendly_name_for(const std::string& instance, std::vector<std::stri
 std::string discovered_scanner_line(const FoundDevice& scanner,
                                     const std::vector<std::string>& catalogue_names,
                                     std::size_t model_index, std::vector<std::string>& taken) {
-  const std::string ip = dotted(scanner.address);
+  const std::string ip = scanner.has_address ? dotted(scanner.address) : std::string();
   std::string out = "{";
   append_key(out, "instance");
   append_json_string(out, scanner.instance);
   append_key(out, "host");
   append_json_string(out, scanner.host);
-  append_key(out, "ip");
-  append_json_string(out, ip);
+  append_text_or_null(out, "ip", ip);
   append_key(out, "port");
   out += std::to_string(scanner.port);
   append_key(out, "services");
@@ -134,24 +134,31 @@ std::string discovered_scanner_line(const FoundDevice& scanner,
   append_text_or_null(out, "ty", scanner.ty);
   append_text_or_null(out, "usb_MDL", scanner.usb_mdl);
   append_text_or_null(out, "product", scanner.product);
-  if (model_index == kNoModelMatch) {
-    append_key(out, "model");
-    out += "null";
-    append_key(out, "add");
+  const bool known = model_index != kNoModelMatch;
+  append_text_or_null(out, "model", known ? std::string_view(catalogue_names[model_index]) : std::string_view());
+  append_key(out, "add");
+  // The backend registers IPv4 addresses: a device found over IPv6 alone gets no add command.
+  if (!known || !scanner.has_address) {
     out += "null";
   } else {
-    const std::string& model = catalogue_names[model_index];
-    append_key(out, "model");
-    append_json_string(out, model);
-    append_key(out, "add");
     out += "[\"-a\",";
     append_json_string(out, "name=" + friendly_name_for(scanner.instance, taken));
     out += ',';
-    append_json_string(out, "model=" + model);
+    append_json_string(out, "model=" + catalogue_names[model_index]);
     out += ',';
     append_json_string(out, "ip=" + ip);
     out += ']';
   }
+  append_key(out, "ipv6");
+  out += '[';
+  for (const auto& address : scanner.ipv6) {
+    // INET6_ADDRSTRLEN holds the longest text form of an IPv6 address with its terminator.
+    std::array<char, INET6_ADDRSTRLEN> text{};
+    if (inet_ntop(AF_INET6, address.data(), text.data(), text.size()) == nullptr) continue;
+    if (out.back() != '[') out += ',';
+    append_json_string(out, text.data());
+  }
+  out += ']';
   append_key(out, "listed_for");
   append_json_string(out, scanner.scan ? "scanning" : "model");
   out += "}\n";

@@ -20,6 +20,7 @@
 #   querier  vq1 10.77.1.1/24 ---- vr1 10.77.1.2 responder 1 (avahi)
 #            vq2 10.77.2.1/24 ---- vr2 10.77.2.2 responder 2 (avahi)
 #            vq3 10.77.3.1/24 ---- vh3 10.77.3.2 hostile responder
+#            vq6 (IPv6 only) ----- vr6 fd77:6::2 a responder over IPv6 alone, linked last
 set -uo pipefail
 
 query=${1:?usage: discovery_netns_test.sh QUERY_BINARY PRIVATE_NS}
@@ -185,7 +186,7 @@ line() {  # INSTANCE HOST IP PORT SERVICES TY USB_MDL MODEL ADD_NAME LISTED_FOR:
     model="\"$8\""
     add="[\"-a\",\"name=$9\",\"model=$8\",\"ip=$3\"]"
   fi
-  printf '{"instance":"%s","host":"%s","ip":"%s","port":%s,"services":%s,"ty":%s,"usb_MDL":%s,"product":null,"model":%s,"add":%s,"listed_for":"%s"}\n' \
+  printf '{"instance":"%s","host":"%s","ip":"%s","port":%s,"services":%s,"ty":%s,"usb_MDL":%s,"product":null,"model":%s,"add":%s,"ipv6":[],"listed_for":"%s"}\n' \
     "$1" "$2" "$3" "$4" "$5" "$6" "$7" "$model" "$add" "${10}"
 }
 one=lumtest-one.local
@@ -265,6 +266,24 @@ expect_on_time all 3000 2000
 run_discover one --interface vq2 --timeout 2
 expect_status one 0
 expect_lines one "$lab"$'\n'"$buero"$'\n'"$twin2"
+
+# A responder that answers over IPv6 alone, on a link of its own made now (so that the runs
+# above, on every interface, do not wait for it): listed at the end of the run, with its model
+# and its IPv6 address, and with no add command, since the backend registers IPv4 addresses.
+ns_6=$tag-6
+if ! { lab_add "$ns_6" && lab_no_dad "$ns_q" "$ns_6" && lab_link "$ns_q" vq6 "" "$ns_6" vr6 &&
+       lab_ip "$ns_6" -6 addr add fd77:6::2/64 dev vr6 nodad; }; then
+  fail "cannot make and link the IPv6 namespace"
+  exit 1
+fi
+lab_background "$ns_6" python3 "$here/ipv6_responder.py" vr6 fd77:6::2 "$SANDBOX_ROOT/six.ready"
+for _ in $(seq 100); do
+  [[ -e $SANDBOX_ROOT/six.ready ]] && break
+  sleep 0.05
+done
+run_discover six --interface vq6 --timeout 1
+expect_status six 0
+expect_lines six '{"instance":"Six Scanner","host":"six.local","ip":null,"port":80,"services":["_uscan._tcp"],"ty":"Kelvane MX-200","usb_MDL":null,"product":null,"model":"MX-200","add":null,"ipv6":["fd77:6::2"],"listed_for":"scanning"}'
 
 # Misuse: status 2 and the usage on standard error, nothing on standard output. Run here, not
 # with the other usage tests, so that a regression that let one through would still send its

@@ -85,7 +85,8 @@ TEST(MdnsMessageTest, PassesOverWhatIsNoUsableAnswer) {
       {"a good answer", whole, 1},
       {"a query, not a response", response({good}, {}, 0), 0},
       {"another class", response({rr(host, kTypeA, a_data(10, 0, 0, 1), 3)}), 0},
-      {"another type", response({rr(host, kTypeAaaa, std::string(16, '\1'))}), 0},
+      {"another type", response({rr(host, kTypeHinfo, txt_data({"x", "y"}))}), 0},
+      {"an AAAA of four bytes", response({rr(host, kTypeAaaa, a_data(10, 0, 0, 1))}), 0},
       {"cut short", whole.substr(0, whole.size() - 1), 0},
       {"header alone, cut", whole.substr(0, 11), 0},
       {"empty", "", 0},
@@ -110,6 +111,14 @@ TEST(MdnsMessageTest, ReadsTimesToLiveAndGoodbyes) {
   EXPECT_EQ(records[0].ttl, 0U) << "a goodbye is read, to withdraw its record";
   EXPECT_EQ(records[0].address[3], 2);
   EXPECT_EQ(records[1].ttl, 4500U);
+}
+
+TEST(MdnsMessageTest, ReadsIpv6Addresses) {
+  const Wire address = "\xfe\x80" + std::string(13, '\0') + "\x06";
+  const auto records = read(response({rr(wire_name({"six", "local"}), kTypeAaaa, address)}));
+  ASSERT_EQ(records.size(), 1U);
+  EXPECT_EQ(records[0].type, MdnsType::kAaaa);
+  EXPECT_EQ(std::string(records[0].address6.begin(), records[0].address6.end()), address);
 }
 
 // The header fields of a query message: flags, question count and answer count.

@@ -168,10 +168,11 @@ TEST(ScannerCensusTest, AsksForWhatIsMissing) {
   census.take(srv("Printer", "_ipp._tcp", 631, "printer"));
   census.take(txt("Printer", "_ipp._tcp", {"Scan=F"}));
   questions = census.missing_questions();
-  ASSERT_EQ(questions.size(), 2U) << "a printer's model may be known: its address counts too";
+  ASSERT_EQ(questions.size(), 4U) << "a printer's model may be known: its address counts too";
   EXPECT_EQ(questions[0].type, MdnsType::kA);
   EXPECT_EQ(questions[0].name.text(), "lumascan.local");
-  EXPECT_EQ(questions[1].name.text(), "printer.local");
+  EXPECT_EQ(questions[1].type, MdnsType::kAaaa) << "a host of no address may have IPv6 ones alone";
+  EXPECT_EQ(questions[2].name.text(), "printer.local");
 
   census.take(a("LUMASCAN", 2));
   census.take(a("printer", 3));
@@ -297,9 +298,10 @@ TEST(ScannerCensusTest, GoodbyesWithdrawWhatTheyName) {
   census.take(goodbye(a("lumascan", 2)));
   census.take(goodbye(txt("Back", "_uscan._tcp", {})));
   const auto questions = census.missing_questions();
-  ASSERT_EQ(questions.size(), 2U);
+  ASSERT_EQ(questions.size(), 3U);
   EXPECT_EQ(questions[0].type, MdnsType::kTxt);
   EXPECT_EQ(questions[1].type, MdnsType::kA);
+  EXPECT_EQ(questions[2].type, MdnsType::kAaaa);
   EXPECT_TRUE(census.take_ready(true).empty()) << "its address and TXT are withdrawn";
   census.take(txt("Back", "_uscan._tcp", {"ty=again"}));
   census.take(a("lumascan", 3));
@@ -333,6 +335,41 @@ TEST(ScannerCensusTest, KnownAnswersAreThePtrsOfTheLinkWithHalfTheirTimeLeft) {
   EXPECT_TRUE(census.known_answers(2, start + seconds(kTtl / 2)).empty()) << "half its time gone";
   census.take(office, start + seconds(kTtl / 2));
   EXPECT_EQ(census.known_answers(2, start + seconds(kTtl / 2)).size(), 1U) << "heard again";
+}
+
+MdnsRecord aaaa(const std::string& host, std::uint8_t last) {
+  MdnsRecord record;
+  record.ttl = kTtl;
+  record.type = MdnsType::kAaaa;
+  record.owner = mdns_name({host, "local"});
+  record.address6 = {0xfe, 0x80};
+  record.address6.back() = last;
+  return record;
+}
+
+TEST(ScannerCensusTest, Ipv6AddressesGoWithTheDeviceAndADeviceOfThemAloneComesAtTheEnd) {
+  std::vector<MdnsRecord> records = service("Office", "_uscan._tcp", 80, {});
+  records.push_back(aaaa("lumascan", 7));
+  const auto both = census_of(records);
+  ASSERT_EQ(both.size(), 1U);
+  EXPECT_TRUE(both[0].has_address);
+  ASSERT_EQ(both[0].ipv6.size(), 1U);
+  EXPECT_EQ(both[0].ipv6[0].back(), 7);
+
+  ScannerCensus census;
+  for (const MdnsRecord& record : service("Six", "_uscan._tcp", 80, {})) {
+    if (record.type != MdnsType::kA) census.take(record);
+  }
+  census.take(aaaa("lumascan", 6));
+  census.take(aaaa("lumascan", 8));
+  const auto questions = census.missing_questions();
+  ASSERT_EQ(questions.size(), 1U) << "its A record may still come";
+  EXPECT_EQ(questions[0].type, MdnsType::kA);
+  EXPECT_TRUE(census.take_ready(false).empty()) << "while the run lasts";
+  const auto alone = census.take_ready(true);
+  ASSERT_EQ(alone.size(), 1U) << "one device, not one per IPv6 address";
+  EXPECT_FALSE(alone[0].has_address);
+  EXPECT_EQ(alone[0].ipv6.size(), 2U);
 }
 
 }  // namespace

@@ -59,6 +59,7 @@ FoundDevice office() {
   FoundDevice scanner;
   scanner.instance = "Office \"1\"";
   scanner.host = "lumascan-7.local";
+  scanner.has_address = true;
   scanner.address = {10, 77, 1, 2};
   scanner.port = 80;
   scanner.services = {"_uscan._tcp", "_ipp._tcp"};
@@ -74,7 +75,7 @@ TEST(DiscoverCommandTest, ALineHoldsTheScannerAndTheAddCommand) {
             R"({"instance":"Office \"1\"","host":"lumascan-7.local","ip":"10.77.1.2","port":80,)"
             R"("services":["_uscan._tcp","_ipp._tcp"],"ty":"Kelvane MX-200","usb_MDL":null,"product":null,)"
             R"("model":"MX-200","add":["-a","name=Office_1","model=MX-200","ip=10.77.1.2"],)"
-            R"("listed_for":"scanning"})"
+            R"("ipv6":[],"listed_for":"scanning"})"
             "\n");
 }
 
@@ -98,8 +99,20 @@ TEST(DiscoverCommandTest, AnUnknownModelHasNoAddCommand) {
   EXPECT_EQ(discovered_scanner_line(scanner, {"MX-200"}, kNoModelMatch, taken),
             R"({"instance":"Office \"1\"","host":"lumascan-7.local","ip":"10.77.1.2","port":80,)"
             R"("services":["_uscan._tcp","_ipp._tcp"],"ty":null,"usb_MDL":"Z9","product":null,)"
-            R"("model":null,"add":null,"listed_for":"scanning"})"
+            R"("model":null,"add":null,"ipv6":[],"listed_for":"scanning"})"
             "\n");
+  EXPECT_TRUE(taken.empty());
+}
+
+TEST(DiscoverCommandTest, ADeviceFoundOverIpv6AloneHasNoAddCommand) {
+  FoundDevice six = office();
+  six.has_address = false;
+  six.ipv6 = {{0xfe, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xfe, 0, 0, 6}, {0xfd, 0x77}};
+  std::vector<std::string> taken;
+  const std::string line = discovered_scanner_line(six, {"MX-200"}, 0, taken);
+  EXPECT_NE(line.find(R"("ip":null,)"), std::string::npos) << line;
+  EXPECT_NE(line.find(R"("model":"MX-200","add":null,"ipv6":["fe80::ff:fe00:6","fd77::"],)"),
+            std::string::npos) << line;
   EXPECT_TRUE(taken.empty());
 }
 

@@ -15,10 +15,12 @@ version_added: "0.1.0"
 description:
   - Runs C(lumoraconf-query discover) on the managed host and returns the scanners it prints,
     one dict per scanner, with the model of the backend's catalogue that each one matches.
-  - C(discover) sends one-shot multicast DNS queries for C(_uscan._tcp), C(_uscans._tcp) and
-    C(_ipp._tcp) (the last listed only with C(Scan=T) in its TXT record) on every interface
-    of the managed host that is up with IPv4 multicast, loopback excepted, or on the one
-    named, and collects the answers until the timeout. Multicast DNS does not cross routers, so
+  - C(discover) asks, as a multicast DNS querier on port 5353 (one-shot queries when that port
+    cannot be had), for C(_uscan._tcp), C(_uscans._tcp), C(_scanner._tcp), C(_ipp._tcp),
+    C(_ipps._tcp), C(_pdl-datastream._tcp) and C(_printer._tcp) on every interface of the
+    managed host that is up with multicast and an IPv4 or IPv6 address, loopback excepted, or
+    on the one named, and collects the answers until the timeout. It lists the devices that
+    announce scanning and those whose model the catalogue knows. Multicast DNS does not cross routers, so
     only the scanners on the managed host's own links are found.
   - Reads and changes nothing of the backend's files; the task never reports a change. To
     register what it finds, pass I(name), I(model) and I(ip) of each scanner whose I(model)
@@ -96,7 +98,8 @@ scanners:
       type: str
       sample: lumascan-7.local
     ip:
-      description: Its IPv4 address, from the address record of that host.
+      description: Its IPv4 address, from the address record of that host, or null for a
+        device found over IPv6 alone.
       type: str
       sample: 10.77.1.2
     port:
@@ -136,6 +139,11 @@ scanners:
       type: list
       elements: str
       sample: ["-a", "name=Office_Scanner", "model=MX-200", "ip=10.77.1.2"]
+    ipv6:
+      description: The IPv6 addresses of its host (from its AAAA records).
+      type: list
+      elements: str
+      sample: []
     listed_for:
       description: C(scanning) when it announces scanning (an eSCL or scanner service, or
         C(Scan=T)), C(model) when it is listed only because the catalogue knows its model.
@@ -152,6 +160,7 @@ scanners:
       product: null
       model: MX-200
       add: ["-a", "name=Office_Scanner", "model=MX-200", "ip=10.77.1.2"]
+      ipv6: []
       listed_for: scanning
     - instance: Lab Scanner
       host: lab.local
@@ -163,6 +172,7 @@ scanners:
       product: null
       model: null
       add: null
+      ipv6: []
       listed_for: scanning
 """
 
