@@ -64,6 +64,14 @@ bool read_name(const ldns_rdf* rdf, MdnsName& name) {
   return true;
 }
 
+// An address of the rdf type given, or false when the rdf is another or of another size.
+template <std::size_t kSize>
+bool read_address(const ldns_rdf* rdf, ldns_rdf_type type, std::array<std::uint8_t, kSize>& address) {
+  if (ldns_rdf_get_type(rdf) != type || ldns_rdf_size(rdf) != kSize) return false;
+  std::copy_n(ldns_rdf_data(rdf), kSize, address.begin());
+  return true;
+}
+
 // The fields of one record, or false when its data does not have its type's shape.
 bool read_record(const ldns_rr* rr, MdnsRecord& record) {
   if (!read_name(ldns_rr_owner(rr), record.owner)) return false;
@@ -90,26 +98,12 @@ bool read_record(const ldns_rr* rr, MdnsRecord& record) {
         record.strings.emplace_back(reinterpret_cast<const char*>(data + 1), length);
       }
       return true;
-    case LDNS_RR_TYPE_A: {
+    case LDNS_RR_TYPE_A:
       record.type = MdnsType::kA;
-      const ldns_rdf* address = ldns_rr_rdf(rr, 0);
-      if (fields != 1 || ldns_rdf_get_type(address) != LDNS_RDF_TYPE_A ||
-          ldns_rdf_size(address) != record.address.size()) {
-        return false;
-      }
-      std::copy_n(ldns_rdf_data(address), record.address.size(), record.address.begin());
-      return true;
-    }
-    case LDNS_RR_TYPE_AAAA: {
+      return fields == 1 && read_address(ldns_rr_rdf(rr, 0), LDNS_RDF_TYPE_A, record.address);
+    case LDNS_RR_TYPE_AAAA:
       record.type = MdnsType::kAaaa;
-      const ldns_rdf* address = ldns_rr_rdf(rr, 0);
-      if (fields != 1 || ldns_rdf_get_type(address) != LDNS_RDF_TYPE_AAAA ||
-          ldns_rdf_size(address) != record.address6.size()) {
-        return false;
-      }
-      std::copy_n(ldns_rdf_data(address), record.address6.size(), record.address6.begin());
-      return true;
-    }
+      return fields == 1 && read_address(ldns_rr_rdf(rr, 0), LDNS_RDF_TYPE_AAAA, record.address6);
     default:
       return false;
   }

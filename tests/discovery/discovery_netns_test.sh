@@ -180,6 +180,14 @@ expect_on_time() {
   done <"$SANDBOX_ROOT/$1.times"
 }
 
+wait_ready() {  # NAME: waits up to 5 s for a responder of the test's own to write NAME.ready
+  local _
+  for _ in $(seq 100); do
+    [[ -e $SANDBOX_ROOT/$1.ready ]] && return 0
+    sleep 0.05
+  done
+}
+
 line() {  # INSTANCE HOST IP PORT SERVICES TY USB_MDL MODEL ADD_NAME LISTED_FOR: one expected line
   local model=null add=null
   if [[ $8 != null ]]; then
@@ -214,10 +222,7 @@ s.bind(("0.0.0.0", 5353))
 open(sys.argv[1], "w").close()
 time.sleep(60)' "$SANDBOX_ROOT/blocker.ready"
 blocker=${lab_pids[-1]}
-for _ in $(seq 100); do
-  [[ -e $SANDBOX_ROOT/blocker.ready ]] && break
-  sleep 0.05
-done
+wait_ready blocker
 run_discover fallback --interface vq2 --timeout 1
 kill -TERM "$blocker"
 wait "$blocker" 2>/dev/null
@@ -232,10 +237,7 @@ lab_responder "$ns_q" lumtest-q vq1 "$SANDBOX_ROOT/services-q"
 # The hostile responder: junk, an answer from another port and a withdrawn scanner print
 # nothing; the scanner whose address must be asked for is found through a stream of datagrams;
 # the answer to another querier counts; every line comes at once, and the run ends on time.
-for _ in $(seq 100); do
-  [[ -e $SANDBOX_ROOT/hostile.ready ]] && break
-  sleep 0.1
-done
+wait_ready hostile
 run_discover hostile --interface vq3 --timeout 2
 expect_status hostile 0
 expect_lines hostile "$(line Survivor survivor.local 10.77.3.2 80 '["_uscan._tcp"]' '"Kelvane MX-300"' null MX-300 Survivor scanning)
@@ -276,11 +278,8 @@ if ! { lab_add "$ns_6" && lab_no_dad "$ns_q" "$ns_6" && lab_link "$ns_q" vq6 "" 
   fail "cannot make and link the IPv6 namespace"
   exit 1
 fi
-lab_background "$ns_6" python3 "$here/ipv6_responder.py" vr6 fd77:6::2 "$SANDBOX_ROOT/six.ready"
-for _ in $(seq 100); do
-  [[ -e $SANDBOX_ROOT/six.ready ]] && break
-  sleep 0.05
-done
+lab_background "$ns_6" python3 -B "$here/ipv6_responder.py" vr6 fd77:6::2 "$SANDBOX_ROOT/six.ready"
+wait_ready six
 run_discover six --interface vq6 --timeout 1
 expect_status six 0
 expect_lines six '{"instance":"Six Scanner","host":"six.local","ip":null,"port":80,"services":["_uscan._tcp"],"ty":"Kelvane MX-200","usb_MDL":null,"product":null,"model":"MX-200","add":null,"ipv6":["fd77:6::2"],"listed_for":"scanning"}'

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """A multicast DNS responder that answers over IPv6 alone, for the discovery tests.
 
-Usage: ipv6_responder.py INTERFACE ADDRESS READY_FILE
+Usage: python3 -B ipv6_responder.py INTERFACE ADDRESS READY_FILE (-B: the wire helpers it
+imports from hostile_responder.py leave no bytecode in the source tree)
 
 Run by discovery_netns_test.sh inside a network namespace the test made, never on the
 machine's own network: it refuses to run unless its network namespace differs from the one
@@ -14,30 +15,11 @@ import socket
 import struct
 import sys
 
+from hostile_responder import first_question, name, record
+
 GROUP = "ff02::fb"
 PORT = 5353
-CLASS_IN = 1
 T_PTR, T_TXT, T_AAAA, T_SRV = 12, 16, 28, 33
-
-
-def name(*labels):
-    return b"".join(bytes([len(label)]) + label.encode() for label in labels) + b"\0"
-
-
-def record(owner, rtype, rdata):
-    return owner + struct.pack("!HHIH", rtype, CLASS_IN, 120, len(rdata)) + rdata
-
-
-def first_question(data):
-    """The labels and type of a query's first question, or ([], None)."""
-    try:
-        at, labels = 12, []
-        while data[at]:
-            labels.append(data[at + 1:at + 1 + data[at]].decode())
-            at += 1 + data[at]
-        return labels, struct.unpack("!H", data[at + 1:at + 3])[0]
-    except (IndexError, UnicodeDecodeError, struct.error):
-        return [], None
 
 
 def main():
