@@ -9,8 +9,8 @@
 #
 # RUNS (default 10) runs for each count, with the default timeout of 2 s; prints the median,
 # lowest and highest times, counted from the start of the guarded command (whose own cost, the
-# start of `true` through the same guard, is printed first). The first line comes as soon as
-# the answers have settled, the exit when the timeout is up.
+# start of `true` through the same guard, is printed first). The first line comes at the first
+# tenth-of-a-second beat after the answers are in, the exit when the timeout is up.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <memory>
+#include <span>
 
 namespace lumora {
 namespace {
@@ -63,6 +64,14 @@ bool read_name(const ldns_rdf* rdf, MdnsName& name) {
   return true;
 }
 
+// An address of the rdf type given, or false when the rdf is another or of another size.
+template <std::size_t kSize>
+bool read_address(const ldns_rdf* rdf, ldns_rdf_type type, std::array<std::uint8_t, kSize>& address) {
+  if (ldns_rdf_get_type(rdf) != type || ldns_rdf_size(rdf) != kSize) return false;
+  std::copy_n(ldns_rdf_data(rdf), kSize, address.begin());
+  return true;
+}
+
 // The fields of one record, or false when its data does not have its type's shape.
 bool read_record(const ldns_rr* rr, MdnsRecord& record) {
   if (!read_name(ldns_rr_owner(rr), record.owner)) return false;
@@ -89,16 +98,12 @@ bool read_record(const ldns_rr* rr, MdnsRecord& record) {
         record.strings.emplace_back(reinterpret_cast<const char*>(data + 1), length);
       }
       return true;
-    case LDNS_RR_TYPE_A: {
+    case LDNS_RR_TYPE_A:
       record.type = MdnsType::kA;
-      const ldns_rdf* address = ldns_rr_rdf(rr, 0);
-      if (fields != 1 || ldns_rdf_get_type(address) != LDNS_RDF_TYPE_A ||
-          ldns_rdf_size(address) != record.address.size()) {
-        return false;
-      }
-      std::copy_n(ldns_rdf_data(address), record.address.size(), record.address.begin());
-      return true;
-    }
+      return fields == 1 && read_address(ldns_rr_rdf(rr, 0), LDNS_RDF_TYPE_A, record.address);
+    case LDNS_RR_TYPE_AAAA:
+      record.type = MdnsType::kAaaa;
+      return fields == 1 && read_address(ldns_rr_rdf(rr, 0), LDNS_RDF_TYPE_AAAA, record.address6);
     default:
       return false;
   }
@@ -108,8 +113,9 @@ void read_section(const ldns_rr_list* list, std::vector<MdnsRecord>& records) {
   if (list == nullptr) return;
   for (std::size_t i = 0; i < ldns_rr_list_rr_count(list); ++i) {
     const ldns_rr* rr = ldns_rr_list_rr(list, i);
-    if ((ldns_rr_get_class(rr) & kClassMask) != LDNS_RR_CLASS_IN || ldns_rr_ttl(rr) == 0) continue;
+    if ((ldns_rr_get_class(rr) & kClassMask) != LDNS_RR_CLASS_IN) continue;
     MdnsRecord record;
+    record.ttl = ldns_rr_ttl(rr);
     if (read_record(rr, record)) records.push_back(std::move(record));
   }
 }
@@ -120,8 +126,75 @@ ldns_rr_type ldns_type(MdnsType type) {
     case MdnsType::kPtr: return LDNS_RR_TYPE_PTR;
     case MdnsType::kTxt: return LDNS_RR_TYPE_TXT;
     case MdnsType::kSrv: return LDNS_RR_TYPE_SRV;
+    case MdnsType::kAaaa: return LDNS_RR_TYPE_AAAA;
   }
   return LDNS_RR_TYPE_A;
+}
+
+// RFC 1035, section 4.1: the header's 12 bytes; a question's type and class after its name; a
+// record's type, class, time to live and data length after its owner.
+constexpr std::size_t kHeaderSize = 12;
+constexpr std::size_t kQuestionFixed = 4;
+constexpr std::size_t kRecordFixed = 10;
+
+// The bytes of the name on the wire, uncompressed: each label behind its length, then the root.
+std::size_t name_size(const MdnsName& name) {
+  std::size_t size = 1;
+  for (const std::string& label : name.labels) size += label.size() + 1;
+  return size;
+}
+
+bool push_question(ldns_pkt* packet, const MdnsQuestion& question) {
+  UniqueRdf owner = make_dname(question.name);
+  UniqueRr rr(ldns_rr_new());
+  if (!owner || !rr) return false;
+  ldns_rr_set_owner(rr.get(), owner.release());
+  ldns_rr_set_type(rr.get(), ldns_type(question.type));
+  ldns_rr_set_class(rr.get(), LDNS_RR_CLASS_IN);
+  ldns_rr_set_question(rr.get(), true);
+  if (!ldns_pkt_push_rr(packet, LDNS_SECTION_QUESTION, rr.get())) return false;
+  [[maybe_unused]] ldns_rr* const owned_by_packet = rr.release();
+  return true;
+}
+
+// A known answer: a PTR, the only type whose answers a querier here already holds when it
+// asks again (the questions for SRV, TXT and A ask only for what is missing).
+bool push_known_answer(ldns_pkt* packet, const MdnsRecord& record) {
+  if (record.type != MdnsType::kPtr) return true;
+  UniqueRdf owner = make_dname(record.owner);
+  UniqueRdf target = make_dname(record.target);
+  UniqueRr rr(ldns_rr_new());
+  if (!owner || !target || !rr) return false;
+  ldns_rr_set_owner(rr.get(), owner.release());
+  ldns_rr_set_type(rr.get(), LDNS_RR_TYPE_PTR);
+  ldns_rr_set_class(rr.get(), LDNS_RR_CLASS_IN);
+  ldns_rr_set_ttl(rr.get(), record.ttl);
+  if (!ldns_rr_push_rdf(rr.get(), target.get())) return false;
+  [[maybe_unused]] ldns_rdf* const owned_by_record = target.release();
+  if (!ldns_pkt_push_rr(packet, LDNS_SECTION_ANSWER, rr.get())) return false;
+  [[maybe_unused]] ldns_rr* const owned_by_packet = rr.release();
+  return true;
+}
+
+// One query message: identifier 0, no flags but TC when truncated, the questions in class IN,
+// the known answers in the answer section.
+std::vector<std::uint8_t> query_wire(const std::vector<MdnsQuestion>& questions,
+                                     std::span<const MdnsRecord> known_answers, bool truncated) {
+  const UniquePacket packet(ldns_pkt_new());
+  if (!packet) return {};
+  ldns_pkt_set_id(packet.get(), 0);
+  ldns_pkt_set_tc(packet.get(), truncated);
+  for (const MdnsQuestion& question : questions) {
+    if (!push_question(packet.get(), question)) return {};
+  }
+  for (const MdnsRecord& record : known_answers) {
+    if (!push_known_answer(packet.get(), record)) return {};
+  }
+  std::uint8_t* wire = nullptr;
+  std::size_t size = 0;
+  if (ldns_pkt2wire(&wire, packet.get(), &size) != LDNS_STATUS_OK) return {};
+  const std::unique_ptr<std::uint8_t, BytesFree> owned(wire);
+  return {wire, wire + size};
 }
 
 }  // namespace
@@ -154,25 +227,35 @@ MdnsName mdns_name(std::initializer_list<std::string_view> labels) {
 }
 
 std::vector<std::uint8_t> make_mdns_query(const std::vector<MdnsQuestion>& questions) {
-  const UniquePacket packet(ldns_pkt_new());
-  if (!packet) return {};
-  ldns_pkt_set_id(packet.get(), 0);
-  for (const MdnsQuestion& question : questions) {
-    UniqueRdf owner = make_dname(question.name);
-    UniqueRr rr(ldns_rr_new());
-    if (!owner || !rr) return {};
-    ldns_rr_set_owner(rr.get(), owner.release());
-    ldns_rr_set_type(rr.get(), ldns_type(question.type));
-    ldns_rr_set_class(rr.get(), LDNS_RR_CLASS_IN);
-    ldns_rr_set_question(rr.get(), true);
-    if (!ldns_pkt_push_rr(packet.get(), LDNS_SECTION_QUESTION, rr.get())) return {};
-    [[maybe_unused]] ldns_rr* const owned_by_packet = rr.release();
+  return query_wire(questions, {}, false);
+}
+
+std::vector<std::vector<std::uint8_t>> make_mdns_queries(const std::vector<MdnsQuestion>& questions,
+                                                         const std::vector<MdnsRecord>& known_answers) {
+  // The sizes counted are those of uncompressed names, which ldns only makes shorter, so a
+  // message counted within the limit is within it on the wire.
+  std::size_t size = kHeaderSize;
+  for (const MdnsQuestion& question : questions) size += name_size(question.name) + kQuestionFixed;
+  std::vector<std::vector<std::uint8_t>> messages;
+  std::vector<MdnsQuestion> message_questions = questions;
+  std::size_t first = 0;
+  for (std::size_t i = 0; i <= known_answers.size(); ++i) {
+    const bool end = i == known_answers.size();
+    const std::size_t record_size =
+        end ? 0 : name_size(known_answers[i].owner) + kRecordFixed + name_size(known_answers[i].target);
+    // A message holds at least one known answer, so a name too long for the limit still goes.
+    if (!end && (size + record_size <= kMdnsQueryLimit || i == first)) {
+      size += record_size;
+      continue;
+    }
+    const std::span<const MdnsRecord> part(known_answers.data() + first, i - first);
+    messages.push_back(query_wire(message_questions, part, !end));
+    if (messages.back().empty()) return {};
+    message_questions.clear();
+    first = i;
+    size = kHeaderSize + record_size;
   }
-  std::uint8_t* wire = nullptr;
-  std::size_t size = 0;
-  if (ldns_pkt2wire(&wire, packet.get(), &size) != LDNS_STATUS_OK) return {};
-  const std::unique_ptr<std::uint8_t, BytesFree> owned(wire);
-  return {wire, wire + size};
+  return messages;
 }
 
 std::vector<MdnsRecord> read_mdns_response(const std::uint8_t* data, std::size_t size) {

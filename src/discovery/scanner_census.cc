@@ -6,10 +6,8 @@
 namespace lumora {
 namespace {
 
-constexpr std::size_t kIppIndex = 2;  // "_ipp._tcp": a scanner only with "Scan=T"
-
 MdnsName service_type_name(std::size_t index) {
-  const std::string_view type = kScannerServiceTypes[index];
+  const std::string_view type = kDeviceServiceTypes[index];
   const std::size_t dot = type.find('.');
   return mdns_name({type.substr(0, dot), type.substr(dot + 1), "local"});
 }
@@ -18,13 +16,13 @@ bool same_text_ignoring_case(std::string_view a, std::string_view b) {
   return mdns_name({a}).key() == mdns_name({b}).key();
 }
 
-// The index in kScannerServiceTypes of the type that name is, or kScannerServiceTypes.size().
+// The index in kDeviceServiceTypes of the type that name is, or kDeviceServiceTypes.size().
 std::size_t service_type_index(const MdnsName& name) {
   const std::string key = name.key();
-  for (std::size_t i = 0; i < kScannerServiceTypes.size(); ++i) {
+  for (std::size_t i = 0; i < kDeviceServiceTypes.size(); ++i) {
     if (service_type_name(i).key() == key) return i;
   }
-  return kScannerServiceTypes.size();
+  return kDeviceServiceTypes.size();
 }
 
 // The key of the name without its first label: the type an instance name stands under.
@@ -34,85 +32,149 @@ std::string parent_key(const MdnsName& name) {
   return parent.key();
 }
 
+// A key of a name on one link. A name's key ends where its labels do, so the root byte put
+// after it keeps every key with its link apart from every other.
+std::string linked_key(const MdnsName& name, unsigned link) {
+  std::string key = name.key();
+  key += '\0';
+  key.append(std::to_string(link));
+  return key;
+}
+
+std::string label_key(const MdnsName& instance) { return mdns_name({instance.labels.front()}).key(); }
+
+// An address record taken into the addresses of its host (key), or withdrawn from them by a
+// goodbye (ttl 0); a host is dropped once it has none.
+template <typename AddressType>
+void take_one_address(std::map<std::string, std::vector<AddressType>>& addresses, const std::string& key,
+                      const AddressType& address, std::uint32_t ttl) {
+  auto found = addresses.find(key);
+  if (ttl == 0) {
+    if (found == addresses.end()) return;
+    auto& list = found->second;
+    list.erase(std::remove(list.begin(), list.end(), address), list.end());
+    if (list.empty()) addresses.erase(found);
+    return;
+  }
+  if (found == addresses.end()) {
+    if (addresses.size() >= ScannerCensus::kHostLimit) return;
+    found = addresses.emplace(key, std::vector<AddressType>()).first;
+  }
+  auto& list = found->second;
+  if (list.size() >= ScannerCensus::kAddressesPerHost || std::find(list.begin(), list.end(), address) != list.end()) {
+    return;
+  }
+  list.push_back(address);
+}
+
 }  // namespace
 
-std::vector<MdnsQuestion> scanner_browse_questions() {
+std::vector<MdnsQuestion> device_browse_questions() {
   std::vector<MdnsQuestion> questions;
-  questions.reserve(kScannerServiceTypes.size());
-  for (std::size_t i = 0; i < kScannerServiceTypes.size(); ++i) {
+  questions.reserve(kDeviceServiceTypes.size());
+  for (std::size_t i = 0; i < kDeviceServiceTypes.size(); ++i) {
     questions.push_back({service_type_name(i), MdnsType::kPtr});
   }
   return questions;
 }
 
-void ScannerCensus::take(const MdnsRecord& record) {
-  switch (record.type) {
-    case MdnsType::kPtr: {
-      const std::size_t type_index = service_type_index(record.owner);
-      if (type_index == kScannerServiceTypes.size() || record.target.labels.size() < 2) return;
-      if (parent_key(record.target) != record.owner.key()) return;
-      const std::string key = record.target.key();
-      if (instance_index_.count(key) != 0 || instances_.size() >= kInstanceLimit) return;
-      instance_index_.emplace(key, instances_.size());
-      Instance instance;
-      instance.type_index = type_index;
-      instance.name = record.target;
-      instances_.push_back(std::move(instance));
-      return;
+ScannerCensus::Instance* ScannerCensus::find_instance(const MdnsRecord& record) {
+  const auto found = instance_index_.find(linked_key(record.owner, record.link));
+  return found == instance_index_.end() ? nullptr : &instances_[found->second];
+}
+
+void ScannerCensus::take_ptr(const MdnsRecord& record, Clock::time_point at) {
+  const std::size_t type_index = service_type_index(record.owner);
+  if (type_index == kDeviceServiceTypes.size() || record.target.labels.size() < 2) return;
+  if (parent_key(record.target) != record.owner.key()) return;
+  const std::string key = linked_key(record.target, record.link);
+  const auto known = instance_index_.find(key);
+  if (known != instance_index_.end()) {
+    Instance& instance = instances_[known->second];
+    if (record.ttl == 0) {
+      instance.withdrawn = true;
+      instance_index_.erase(known);
+    } else {
+      instance.ptr_ttl = record.ttl;
+      instance.ptr_at = at;
     }
+    return;
+  }
+  if (record.ttl == 0 || instances_.size() >= kInstanceLimit) return;
+  instance_index_.emplace(key, instances_.size());
+  Instance instance;
+  instance.type_index = type_index;
+  instance.name = record.target;
+  instance.link = record.link;
+  instance.ptr_ttl = record.ttl;
+  instance.ptr_at = at;
+  instances_.push_back(std::move(instance));
+}
+
+void ScannerCensus::take_address(const MdnsRecord& record) {
+  const std::string key = linked_key(record.owner, record.link);
+  if (record.type == MdnsType::kAaaa) {
+    take_one_address(addresses6_, key, record.address6, record.ttl);
+  } else {
+    take_one_address(addresses_, key, record.address, record.ttl);
+  }
+}
+
+void ScannerCensus::take(const MdnsRecord& record, Clock::time_point at) {
+  switch (record.type) {
+    case MdnsType::kPtr:
+      take_ptr(record, at);
+      return;
     case MdnsType::kSrv: {
-      const auto found = instance_index_.find(record.owner.key());
-      if (found == instance_index_.end()) return;
-      Instance& instance = instances_[found->second];
-      if (instance.has_srv) return;
-      instance.has_srv = true;
-      instance.port = record.port;
-      instance.host = record.target;
+      Instance* instance = find_instance(record);
+      if (instance == nullptr) return;
+      if (record.ttl == 0) {
+        instance->has_srv = false;
+      } else if (!instance->has_srv) {
+        instance->has_srv = true;
+        instance->port = record.port;
+        instance->host = record.target;
+      }
       return;
     }
     case MdnsType::kTxt: {
-      const auto found = instance_index_.find(record.owner.key());
-      if (found == instance_index_.end()) return;
-      Instance& instance = instances_[found->second];
-      if (instance.has_txt) return;
-      instance.has_txt = true;
+      Instance* instance = find_instance(record);
+      if (instance == nullptr || (instance->has_txt && record.ttl != 0)) return;
+      instance->has_txt = record.ttl != 0;
+      instance->ty.clear();
+      instance->usb_mdl.clear();
+      instance->product.clear();
+      instance->scan = false;
+      if (!instance->has_txt) return;
       // RFC 6763, section 6.4: keys compare without case, and the first of a key counts.
-      bool seen_ty = false;
-      bool seen_mdl = false;
-      bool seen_scan = false;
+      struct Key {
+        const char* name;
+        std::string* value;
+        bool seen = false;
+      };
+      std::string scan;
+      std::array<Key, 4> keys = {{{"ty", &instance->ty},
+                                  {"usb_MDL", &instance->usb_mdl},
+                                  {"product", &instance->product},
+                                  {"Scan", &scan}}};
       for (const std::string& entry : record.strings) {
         const std::size_t equals = entry.find('=');
-        const std::string_view key = std::string_view(entry).substr(0, equals);
+        const std::string_view name = std::string_view(entry).substr(0, equals);
         const std::string_view value =
             equals == std::string::npos ? std::string_view() : std::string_view(entry).substr(equals + 1);
-        if (same_text_ignoring_case(key, "ty") && !seen_ty) {
-          seen_ty = true;
-          instance.ty = value;
-        } else if (same_text_ignoring_case(key, "usb_MDL") && !seen_mdl) {
-          seen_mdl = true;
-          instance.usb_mdl = value;
-        } else if (same_text_ignoring_case(key, "Scan") && !seen_scan) {
-          seen_scan = true;
-          instance.scan = same_text_ignoring_case(value, "T");
+        for (Key& key : keys) {
+          if (key.seen || !same_text_ignoring_case(name, key.name)) continue;
+          key.seen = true;
+          *key.value = value;
         }
       }
+      instance->scan = keys.back().seen && same_text_ignoring_case(scan, "T");
       return;
     }
-    case MdnsType::kA: {
-      const std::string key = record.owner.key();
-      auto found = addresses_.find(key);
-      if (found == addresses_.end()) {
-        if (addresses_.size() >= kHostLimit) return;
-        found = addresses_.emplace(key, std::vector<std::array<std::uint8_t, 4>>()).first;
-      }
-      auto& list = found->second;
-      if (list.size() >= kAddressesPerHost ||
-          std::find(list.begin(), list.end(), record.address) != list.end()) {
-        return;
-      }
-      list.push_back(record.address);
+    case MdnsType::kA:
+    case MdnsType::kAaaa:
+      take_address(record);
       return;
-    }
   }
 }
 
@@ -120,83 +182,107 @@ std::vector<MdnsQuestion> ScannerCensus::missing_questions() const {
   std::vector<MdnsQuestion> questions;
   std::set<std::string> hosts_asked;
   for (const Instance& instance : instances_) {
+    if (instance.withdrawn) continue;
     if (!instance.has_srv) questions.push_back({instance.name, MdnsType::kSrv});
     if (!instance.has_txt) questions.push_back({instance.name, MdnsType::kTxt});
-    // A printer that said it does not scan needs no address.
-    if (instance.has_txt && instance.type_index == kIppIndex && !instance.scan) continue;
-    if (instance.has_srv && addresses_.count(instance.host.key()) == 0 &&
-        hosts_asked.insert(instance.host.key()).second) {
+    const std::string host = linked_key(instance.host, instance.link);
+    if (instance.has_srv && addresses_.count(host) == 0 && hosts_asked.insert(instance.host.key()).second) {
       questions.push_back({instance.host, MdnsType::kA});
+      // A host that has answered with no address at all may have IPv6 addresses alone.
+      if (addresses6_.count(host) == 0) questions.push_back({instance.host, MdnsType::kAaaa});
     }
   }
   return questions;
 }
 
-bool ScannerCensus::Instance::settled(
-    const std::map<std::string, std::vector<std::array<std::uint8_t, 4>>>& addresses) const {
-  if (!has_srv || !has_txt) return false;
-  return (type_index == kIppIndex && !scan) || addresses.count(host.key()) != 0;
+std::vector<MdnsRecord> ScannerCensus::known_answers(unsigned link, Clock::time_point now) const {
+  std::vector<MdnsRecord> answers;
+  for (const Instance& instance : instances_) {
+    if (instance.withdrawn || instance.link != link) continue;
+    const auto age = std::chrono::duration_cast<std::chrono::seconds>(now - instance.ptr_at).count();
+    if (age < 0 || static_cast<std::uint64_t>(age) * 2 >= instance.ptr_ttl) continue;
+    MdnsRecord answer;
+    answer.type = MdnsType::kPtr;
+    answer.owner = service_type_name(instance.type_index);
+    answer.target = instance.name;
+    answer.ttl = instance.ptr_ttl - static_cast<std::uint32_t>(age);
+    answers.push_back(std::move(answer));
+  }
+  return answers;
 }
 
-std::vector<FoundScanner> ScannerCensus::take_ready(bool last) {
-  std::set<std::string> waiting;  // label keys with an instance not settled
+bool ScannerCensus::Instance::settled(const std::map<std::string, std::vector<Address>>& addresses) const {
+  return !withdrawn && has_srv && has_txt && addresses.count(linked_key(host, link)) != 0;
+}
+
+std::vector<FoundDevice> ScannerCensus::take_ready(bool last) {
+  std::set<std::string> waiting;  // label keys and links with an instance not settled
   if (!last) {
     for (const Instance& instance : instances_) {
-      if (!instance.settled(addresses_)) waiting.insert(mdns_name({instance.name.labels.front()}).key());
+      if (!instance.withdrawn && !instance.settled(addresses_)) {
+        waiting.insert(label_key(instance.name) + '\0' + std::to_string(instance.link));
+      }
     }
   }
-  struct Batch {
-    FoundScanner scanner;
-    std::vector<std::size_t> type_indexes;
-    std::vector<std::uint16_t> ports;
-  };
-  std::vector<Batch> batch;
+  // The instances of each device, by label key and address, in the order first seen.
+  std::vector<std::vector<const Instance*>> batch;
+  std::vector<std::pair<std::string, Address>> batch_address;
+  std::vector<bool> batch_has_address;
   std::map<std::string, std::size_t> batch_index;
   for (const Instance& instance : instances_) {
-    if (!instance.has_srv || !instance.has_txt) continue;
-    if (instance.type_index == kIppIndex && !instance.scan) continue;
-    const auto addresses = addresses_.find(instance.host.key());
-    if (addresses == addresses_.end()) continue;
-    const std::string& label = instance.name.labels.front();
-    if (waiting.count(mdns_name({label}).key()) != 0) continue;
-    for (const auto& address : addresses->second) {
-      std::string key = mdns_name({label}).key();
-      key.append(address.begin(), address.end());
+    const std::string host = linked_key(instance.host, instance.link);
+    // Found over IPv6 alone: one device of no IPv4 address, keyed by the host's first IPv6 one.
+    const bool ipv6_alone = last && !instance.withdrawn && instance.has_srv && instance.has_txt &&
+                            addresses_.count(host) == 0 && addresses6_.count(host) != 0;
+    if (!instance.settled(addresses_) && !ipv6_alone) continue;
+    if (waiting.count(label_key(instance.name) + '\0' + std::to_string(instance.link)) != 0) continue;
+    std::vector<std::pair<std::string, Address>> keyed;
+    if (ipv6_alone) {
+      const Address6& first = addresses6_.at(host).front();
+      keyed.emplace_back(label_key(instance.name) + "/6" + std::string(first.begin(), first.end()), Address{});
+    } else {
+      for (const Address& address : addresses_.at(host)) {
+        keyed.emplace_back(label_key(instance.name) + std::string(address.begin(), address.end()), address);
+      }
+    }
+    for (const auto& [key, address] : keyed) {
       if (handed_out_.count(key) != 0) continue;
-      auto [entry, fresh] = batch_index.emplace(key, batch.size());
+      const auto [entry, fresh] = batch_index.emplace(key, batch.size());
       if (fresh) {
-        Batch next;
-        next.scanner.instance = label;
-        next.scanner.host = instance.host.text();
-        next.scanner.address = address;
-        next.scanner.ty = instance.ty;
-        next.scanner.usb_mdl = instance.usb_mdl;
-        batch.push_back(std::move(next));
+        batch.emplace_back();
+        batch_address.emplace_back(instance.name.labels.front(), address);
+        batch_has_address.push_back(!ipv6_alone);
       }
-      Batch& item = batch[entry->second];
-      if (item.scanner.ty.empty()) item.scanner.ty = instance.ty;
-      if (item.scanner.usb_mdl.empty()) item.scanner.usb_mdl = instance.usb_mdl;
-      if (std::find(item.type_indexes.begin(), item.type_indexes.end(), instance.type_index) ==
-          item.type_indexes.end()) {
-        item.type_indexes.push_back(instance.type_index);
-        item.ports.push_back(instance.port);
-      }
+      batch[entry->second].push_back(&instance);
     }
   }
-  std::vector<FoundScanner> ready;
   for (const auto& entry : batch_index) handed_out_.insert(entry.first);
-  for (Batch& item : batch) {
-    // Services and port in the order of kScannerServiceTypes, eSCL first.
-    std::size_t first = 0;
-    for (std::size_t i = 0; i < item.type_indexes.size(); ++i) {
-      if (item.type_indexes[i] < item.type_indexes[first]) first = i;
+  std::vector<FoundDevice> ready;
+  for (std::size_t i = 0; i < batch.size(); ++i) {
+    std::vector<const Instance*>& members = batch[i];
+    // Every field from the first service type that gives it, eSCL first: which type's answer
+    // came last says nothing of the device, and an empty value names no model.
+    std::stable_sort(members.begin(), members.end(),
+                     [](const Instance* a, const Instance* b) { return a->type_index < b->type_index; });
+    FoundDevice device;
+    device.instance = batch_address[i].first;
+    device.address = batch_address[i].second;
+    device.has_address = batch_has_address[i];
+    device.host = members.front()->host.text();
+    const auto ipv6 = addresses6_.find(linked_key(members.front()->host, members.front()->link));
+    if (ipv6 != addresses6_.end()) device.ipv6 = ipv6->second;
+    device.port = members.front()->port;
+    for (const Instance* member : members) {
+      const std::string type = kDeviceServiceTypes[member->type_index];
+      if (std::find(device.services.begin(), device.services.end(), type) == device.services.end()) {
+        device.services.push_back(type);
+      }
+      if (device.ty.empty()) device.ty = member->ty;
+      if (device.usb_mdl.empty()) device.usb_mdl = member->usb_mdl;
+      if (device.product.empty()) device.product = member->product;
+      device.scan = device.scan || member->type_index < kScanningServiceTypes || member->scan;
     }
-    item.scanner.port = item.ports[first];
-    std::sort(item.type_indexes.begin(), item.type_indexes.end());
-    for (const std::size_t type : item.type_indexes) {
-      item.scanner.services.emplace_back(kScannerServiceTypes[type]);
-    }
-    ready.push_back(std::move(item.scanner));
+    ready.push_back(std::move(device));
   }
   return ready;
 }

@@ -1,5 +1,6 @@
 #include "query/discover_command.h"
 
+#include <arpa/inet.h>
 #include <net/if.h>
 
 #include <algorithm>
@@ -111,17 +112,16 @@ std::string friendly_name_for(const std::string& instance, std::vector<std::stri
   return chosen;
 }
 
-std::string discovered_scanner_line(const FoundScanner& scanner,
+std::string discovered_scanner_line(const FoundDevice& scanner,
                                     const std::vector<std::string>& catalogue_names,
                                     std::size_t model_index, std::vector<std::string>& taken) {
-  const std::string ip = dotted(scanner.address);
+  const std::string ip = scanner.has_address ? dotted(scanner.address) : std::string();
   std::string out = "{";
   append_key(out, "instance");
   append_json_string(out, scanner.instance);
   append_key(out, "host");
   append_json_string(out, scanner.host);
-  append_key(out, "ip");
-  append_json_string(out, ip);
+  append_text_or_null(out, "ip", ip);
   append_key(out, "port");
   out += std::to_string(scanner.port);
   append_key(out, "services");
@@ -133,24 +133,34 @@ std::string discovered_scanner_line(const FoundScanner& scanner,
   out += ']';
   append_text_or_null(out, "ty", scanner.ty);
   append_text_or_null(out, "usb_MDL", scanner.usb_mdl);
-  if (model_index == kNoModelMatch) {
-    append_key(out, "model");
-    out += "null";
-    append_key(out, "add");
+  append_text_or_null(out, "product", scanner.product);
+  const bool known = model_index != kNoModelMatch;
+  append_text_or_null(out, "model", known ? std::string_view(catalogue_names[model_index]) : std::string_view());
+  append_key(out, "add");
+  // The backend registers IPv4 addresses: a device found over IPv6 alone gets no add command.
+  if (!known || !scanner.has_address) {
     out += "null";
   } else {
-    const std::string& model = catalogue_names[model_index];
-    append_key(out, "model");
-    append_json_string(out, model);
-    append_key(out, "add");
     out += "[\"-a\",";
     append_json_string(out, "name=" + friendly_name_for(scanner.instance, taken));
     out += ',';
-    append_json_string(out, "model=" + model);
+    append_json_string(out, "model=" + catalogue_names[model_index]);
     out += ',';
     append_json_string(out, "ip=" + ip);
     out += ']';
   }
+  append_key(out, "ipv6");
+  out += '[';
+  for (const auto& address : scanner.ipv6) {
+    // INET6_ADDRSTRLEN holds the longest text form of an IPv6 address with its terminator.
+    std::array<char, INET6_ADDRSTRLEN> text{};
+    if (inet_ntop(AF_INET6, address.data(), text.data(), text.size()) == nullptr) continue;
+    if (out.back() != '[') out += ',';
+    append_json_string(out, text.data());
+  }
+  out += ']';
+  append_key(out, "listed_for");
+  append_json_string(out, scanner.scan ? "scanning" : "model");
   out += "}\n";
   return out;
 }
@@ -182,15 +192,24 @@ int run_discover_command(const QuerySources& sources, const std::vector<std::str
   }
   std::vector<std::string> taken;
   bool written = true;
-  const auto print = [&](const FoundScanner& scanner) {
-    const std::size_t model = match_catalogue_model(names, {scanner.ty, scanner.usb_mdl});
+  const auto print = [&](const FoundDevice& scanner) {
+    const std::size_t model = match_catalogue_model(names, {scanner.ty, scanner.usb_mdl, scanner.product});
+    // A device that does not announce scanning is one of the maker's only when the catalogue
+    // knows its model; any other printer is none of this backend's business.
+    if (!scanner.scan && model == kNoModelMatch) return true;
     const std::string line = discovered_scanner_line(scanner, names, model, taken);
     // Each line goes out whole as soon as it is known, for a reader that acts on it at once.
     written = std::fwrite(line.data(), 1, line.size(), stdout) == line.size() &&
               std::fflush(stdout) == 0;
     return written;
   };
-  if (!discover_scanners(options, print, error)) {
+  const auto fall_back = [](const std::string& reason) {
+    std::fprintf(stderr,
+                 "lumoraconf-query: discover: %s; asking with one-shot queries instead, which "
+                 "responders answer in one message of at most 512 bytes, so devices may be missed\n",
+                 reason.c_str());
+  };
+  if (!discover_devices(options, print, fall_back, error)) {
     std::fprintf(stderr, "lumoraconf-query: discover: %s\n", error.c_str());
     return kExitFailure;
   }

@@ -1,6 +1,7 @@
-// "lumoraconf-query discover [--timeout SECONDS] [--interface NAME]": the scanners that
-// answer on the local links, one JSON object a line as each is complete, with the catalogue
-// model each one names and the words of the "lumoraconf -a" command that registers it.
+// "lumoraconf-query discover [--timeout SECONDS] [--interface NAME]": the devices on the local
+// links that announce scanning or whose model the catalogue knows, one JSON object a line as
+// each is complete, with the catalogue model each one names and the words of the
+// "lumoraconf -a" command that registers it.
 #pragma once
 
 #include <chrono>
@@ -29,9 +30,10 @@ std::chrono::milliseconds parse_discovery_timeout(const std::string& text);
 // given) gets "_2", "_3" and so on, kept within 63 bytes.
 std::string friendly_name_for(const std::string& instance, std::vector<std::string>& taken);
 
-// The JSON line of one scanner: model_index is its match in catalogue_names or
-// kNoModelMatch, in which case "model" and "add" are null.
-std::string discovered_scanner_line(const FoundScanner& scanner,
+// The JSON line of one device: model_index is its match in catalogue_names or kNoModelMatch,
+// in which case "model" and "add" are null; "listed_for" says whether it is listed because it
+// announces scanning ("scanning") or only because the catalogue knows its model ("model").
+std::string discovered_scanner_line(const FoundDevice& scanner,
                                     const std::vector<std::string>& catalogue_names,
                                     std::size_t model_index, std::vector<std::string>& taken);
 

@@ -65,14 +65,14 @@ if ! { lab_add "$ns_q" "$ns_r" && lab_link "$ns_q" vq1 10.77.1.1/24 "$ns_r" vr1 
 fi
 # A scanner the catalogue knows by a plain line, also announced as a printer that scans; a
 # printer that scans, known only through the scrambled line; a scanner the catalogue does not
-# know; a printer that does not scan.
+# know; a printer that does not scan, of a model the catalogue does not know.
 tab=$'\t'
 cat >"$SANDBOX_ROOT/services" <<SERVICES
 Office Scanner${tab}_uscan._tcp${tab}80${tab}ty=Kelvane LumaScan MX-200${tab}rs=eSCL
 Office Scanner${tab}_ipp._tcp${tab}631${tab}ty=Kelvane LumaScan MX-200${tab}Scan=T
 Hall MFP${tab}_ipp._tcp${tab}631${tab}ty=Kelvane LS-10-PRO series${tab}Scan=T
 Lab Scanner${tab}_uscan._tcp${tab}8080${tab}ty=Other Maker Z9
-Print Only${tab}_ipp._tcp${tab}631${tab}ty=Kelvane MX-200
+Print Only${tab}_ipp._tcp${tab}631${tab}ty=Other Maker P1
 SERVICES
 lab_responder "$ns_r" lumtest-one vr1 "$SANDBOX_ROOT/services"
 lab_wait_ready lumtest-one || { fail "the responder did not come up"; exit 1; }

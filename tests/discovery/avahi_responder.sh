@@ -65,6 +65,9 @@ enable-wide-area=no
 [publish]
 publish-addresses=yes
 publish-hinfo=no
+# IPv4 only: no AAAA record of the link-local IPv6 address either, which the kernel makes up
+# afresh for each run.
+publish-aaaa-on-ipv4=no
 publish-workstation=no
 publish-domain=no
 [reflector]

@@ -12,13 +12,15 @@
 # publishing with avahi-publish) and to a hostile responder. No datagram of the test leaves
 # them: lumoraconf-query runs only through the guard of netns_lab.sh, which refuses to run a
 # command unless it finds itself in the namespace the test made, and the responders refuse
-# likewise.
+# likewise. For part of the test an Avahi daemon runs in the querier's namespace too, as on a
+# desktop, and for another part a program holds its port 5353.
 # On any exit the responders are stopped, the test checks that none of their processes is
 # left, and the namespaces are deleted.
 #
 #   querier  vq1 10.77.1.1/24 ---- vr1 10.77.1.2 responder 1 (avahi)
 #            vq2 10.77.2.1/24 ---- vr2 10.77.2.2 responder 2 (avahi)
 #            vq3 10.77.3.1/24 ---- vh3 10.77.3.2 hostile responder
+#            vq6 (IPv6 only) ----- vr6 fd77:6::2 a responder over IPv6 alone, linked last
 set -uo pipefail
 
 query=${1:?usage: discovery_netns_test.sh QUERY_BINARY PRIVATE_NS}
@@ -74,45 +76,86 @@ fi
 
 # Responder 1: a scanner the catalogue knows by a plain line, also announced as a printer that
 # scans; a printer that scans, known only through the scrambled line (with a shorter catalogue
-# name in its description too); two printers that do not scan.
+# name in its description too); a printer that does not say whether it scans, of a model the
+# catalogue knows by its usb_MDL (written in capitals), also announced for raw printing without
+# a TXT record; one that says it does not scan, of a model the catalogue knows; one of a model
+# it does not know; a scanner of the older scanner service; a device with an ordinary, long TXT
+# record as a printer that scans and as an eSCL scanner; one of the twins; and eight scanners
+# shared by a scan server, each with a long TXT record, more than one message holds.
 tab=$'\t'
-cat >"$SANDBOX_ROOT/services-1" <<SERVICES
+long_txt=
+for key in $(seq 18); do
+  long_txt+="${tab}note$key=$(printf 'v%.0s' $(seq 25))"
+done
+{
+  cat <<SERVICES
 Office Scanner${tab}_uscan._tcp${tab}80${tab}ty=Kelvane LumaScan MX-200${tab}rs=eSCL
 Office Scanner${tab}_ipp._tcp${tab}631${tab}ty=Kelvane LumaScan MX-200${tab}Scan=T
 Hall MFP${tab}_ipp._tcp${tab}631${tab}ty=Kelvane LS-10-PRO series${tab}Scan=T
-Print Only${tab}_ipp._tcp${tab}631${tab}ty=Kelvane MX-200
+Print Only${tab}_ipp._tcp${tab}631${tab}ty=Kelvane Printer${tab}USB_MDL=MX-200${long_txt}
+Print Only${tab}_pdl-datastream._tcp${tab}9100
 Print Off${tab}_ipp._tcp${tab}632${tab}ty=Kelvane MX-300${tab}Scan=F
+Other Printer${tab}_ipp._tcp${tab}633${tab}ty=Other Maker P1${long_txt}
+Old Scanner${tab}_scanner._tcp${tab}9000${tab}ty=Other Maker S1
+Ordinary MFP${tab}_ipp._tcp${tab}634${tab}ty=Kelvane LumaScan MX-200${tab}Scan=T${long_txt}
+Ordinary MFP${tab}_uscan._tcp${tab}8080${tab}ty=Kelvane LumaScan MX-200${long_txt}
+Twin Scanner${tab}_uscan._tcp${tab}81${tab}ty=Kelvane MX-300
 SERVICES
-# Responder 2: a scanner the catalogue does not know, and one over TLS whose instance name is
-# not ASCII and whose model is only in usb_MDL.
+  for n in $(seq 8); do
+    echo "Shared $n${tab}_uscan._tcp${tab}$((8000 + n))${tab}ty=Kelvane MX-300${long_txt}"
+  done
+} >"$SANDBOX_ROOT/services-1"
+# Responder 2: a scanner the catalogue does not know, one over TLS whose instance name is not
+# ASCII and whose model is only in usb_MDL, and the other twin.
 cat >"$SANDBOX_ROOT/services-2" <<SERVICES
 Lab Scanner${tab}_uscan._tcp${tab}8080${tab}ty=Other Maker Z9
 Büro Scanner ✓${tab}_uscans._tcp${tab}443${tab}usb_MDL=MX-300
+Twin Scanner${tab}_uscan._tcp${tab}82${tab}ty=Kelvane MX-300
 SERVICES
+# The querier's own Avahi daemon, started later: it publishes nothing and holds port 5353.
+: >"$SANDBOX_ROOT/services-q"
 lab_responder "$ns_r1" lumtest-one vr1 "$SANDBOX_ROOT/services-1"
 lab_responder "$ns_r2" lumtest-two vr2 "$SANDBOX_ROOT/services-2"
+lab_background "$ns_h" python3 "$here/hostile_responder.py" 10.77.3.2 "$SANDBOX_ROOT/hostile.ready"
 lab_wait_ready lumtest-one lumtest-two || { fail "the responders did not come up"; exit 1; }
 
 # run_discover NAME ARG...: runs discover in the querier's namespace; its output, errors and
-# status go to $SANDBOX_ROOT/NAME.out, .err and .status.
+# status go to $SANDBOX_ROOT/NAME.out, .err and .status, and to NAME.times the milliseconds
+# from its start to each line and NAME.ms those to its exit. The time is taken around the
+# query's own process, inside the namespace, so that the start of the namespace and the guard
+# on a loaded machine do not count.
 run_discover() {
-  local name=$1
+  local name=$SANDBOX_ROOT/$1
   shift
   lab_guard "$ns_q"
-  "${lab_guarded[@]}" "$query" discover "$@" >"$SANDBOX_ROOT/$name.out" 2>"$SANDBOX_ROOT/$name.err"
-  echo $? >"$SANDBOX_ROOT/$name.status"
+  # shellcheck disable=SC2016  # expanded by the inner bash
+  "${lab_guarded[@]}" bash -c 'name=$0; started=${EPOCHREALTIME/./}
+    "$@" 2>"$name.err" | while IFS= read -r line; do
+      printf "%s\n" "$line" >>"$name.out"
+      echo $(((${EPOCHREALTIME/./} - started) / 1000)) >>"$name.times"
+    done
+    status=${PIPESTATUS[0]}
+    echo $(((${EPOCHREALTIME/./} - started) / 1000)) >"$name.ms"
+    echo $status >"$name.status"' "$name" "$query" discover "$@"
+  touch "$name.out" "$name.times"
 }
 
 # expect_lines NAME EXPECTED_JSON_LINES: the run's output holds exactly these objects, one a
-# line, in any order (responders answer in their own time), each line valid JSON.
+# line, in any order (responders answer in their own time), each line valid JSON. The twins
+# get the names Twin_Scanner and Twin_Scanner_2 in the order they come: both are taken for one.
 expect_lines() {
   python3 - "$SANDBOX_ROOT/$1.out" "$2" <<'PY' || fail "$1: output differs (above)"
 import json, sys
 got_text = open(sys.argv[1], encoding="utf-8", errors="surrogateescape").read()
 got = [json.loads(line) for line in got_text.splitlines()]
 want = [json.loads(line) for line in sys.argv[2].splitlines() if line.strip()]
+twins = sorted(o["add"][1] for o in got if o["instance"] == "Twin Scanner")
+for o in got + want:
+    if o["instance"] == "Twin Scanner":
+        o["add"][1] = "name=Twin_Scanner (either)"
 key = lambda o: json.dumps(o, sort_keys=True)
-if sorted(map(key, got)) != sorted(map(key, want)) or not got_text.endswith("\n") and got:
+if (sorted(map(key, got)) != sorted(map(key, want)) or not got_text.endswith("\n") and got or
+        twins not in ([], ["name=Twin_Scanner"], ["name=Twin_Scanner", "name=Twin_Scanner_2"])):
     print("got:\n" + got_text + "want:\n" + "\n".join(map(key, want)), file=sys.stderr)
     sys.exit(1)
 PY
@@ -123,21 +166,123 @@ expect_status() {  # NAME STATUS
     fail "$1: exit status $(cat "$SANDBOX_ROOT/$1.status"), expected $2 ($(cat "$SANDBOX_ROOT/$1.err"))"
 }
 
-office='{"instance":"Office Scanner","host":"lumtest-one.local","ip":"10.77.1.2","port":80,"services":["_uscan._tcp","_ipp._tcp"],"ty":"Kelvane LumaScan MX-200","usb_MDL":null,"model":"MX-200","add":["-a","name=Office_Scanner","model=MX-200","ip=10.77.1.2"]}'
-hall='{"instance":"Hall MFP","host":"lumtest-one.local","ip":"10.77.1.2","port":631,"services":["_ipp._tcp"],"ty":"Kelvane LS-10-PRO series","usb_MDL":null,"model":"LS-10-PRO","add":["-a","name=Hall_MFP","model=LS-10-PRO","ip=10.77.1.2"]}'
-lab='{"instance":"Lab Scanner","host":"lumtest-two.local","ip":"10.77.2.2","port":8080,"services":["_uscan._tcp"],"ty":"Other Maker Z9","usb_MDL":null,"model":null,"add":null}'
-buero='{"instance":"Büro Scanner ✓","host":"lumtest-two.local","ip":"10.77.2.2","port":443,"services":["_uscans._tcp"],"ty":null,"usb_MDL":"MX-300","model":"MX-300","add":["-a","name=B_ro_Scanner","model=MX-300","ip=10.77.2.2"]}'
+# expect_on_time NAME TIMEOUT_MS LATEST_LINE_MS: the run lasted its timeout, and what it does
+# after (the last census, the exit) is short; every line came by LATEST_LINE_MS, not held back
+# until the end.
+expect_on_time() {
+  local took line
+  took=$(cat "$SANDBOX_ROOT/$1.ms")
+  echo "discovery_netns_test: the $1 run took $took ms, its lines came after $(tr '\n' ' ' <"$SANDBOX_ROOT/$1.times")ms"
+  ((took < $2 + 500)) || fail "$1: the run took $took ms with a $2 ms timeout"
+  ((took >= $2)) || fail "$1: the run ended after $took ms, before its $2 ms timeout"
+  while read -r line; do
+    ((line <= $3)) || fail "$1: a line came after $line ms, later than $3 ms"
+  done <"$SANDBOX_ROOT/$1.times"
+}
 
-# Every interface: the four scanners of both responders, no printer that does not scan.
+wait_ready() {  # NAME: waits up to 5 s for a responder of the test's own to write NAME.ready
+  local _
+  for _ in $(seq 100); do
+    [[ -e $SANDBOX_ROOT/$1.ready ]] && return 0
+    sleep 0.05
+  done
+}
+
+line() {  # INSTANCE HOST IP PORT SERVICES TY USB_MDL MODEL ADD_NAME LISTED_FOR: one expected line
+  local model=null add=null
+  if [[ $8 != null ]]; then
+    model="\"$8\""
+    add="[\"-a\",\"name=$9\",\"model=$8\",\"ip=$3\"]"
+  fi
+  printf '{"instance":"%s","host":"%s","ip":"%s","port":%s,"services":%s,"ty":%s,"usb_MDL":%s,"product":null,"model":%s,"add":%s,"ipv6":[],"listed_for":"%s"}\n' \
+    "$1" "$2" "$3" "$4" "$5" "$6" "$7" "$model" "$add" "${10}"
+}
+one=lumtest-one.local
+two=lumtest-two.local
+office=$(line "Office Scanner" $one 10.77.1.2 80 '["_uscan._tcp","_ipp._tcp"]' '"Kelvane LumaScan MX-200"' null MX-200 Office_Scanner scanning)
+hall=$(line "Hall MFP" $one 10.77.1.2 631 '["_ipp._tcp"]' '"Kelvane LS-10-PRO series"' null LS-10-PRO Hall_MFP scanning)
+print_only=$(line "Print Only" $one 10.77.1.2 631 '["_ipp._tcp","_pdl-datastream._tcp"]' '"Kelvane Printer"' '"MX-200"' MX-200 Print_Only model)
+print_off=$(line "Print Off" $one 10.77.1.2 632 '["_ipp._tcp"]' '"Kelvane MX-300"' null MX-300 Print_Off model)
+old=$(line "Old Scanner" $one 10.77.1.2 9000 '["_scanner._tcp"]' '"Other Maker S1"' null null "" scanning)
+ordinary=$(line "Ordinary MFP" $one 10.77.1.2 8080 '["_uscan._tcp","_ipp._tcp"]' '"Kelvane LumaScan MX-200"' null MX-200 Ordinary_MFP scanning)
+twin1=$(line "Twin Scanner" $one 10.77.1.2 81 '["_uscan._tcp"]' '"Kelvane MX-300"' null MX-300 Twin_Scanner scanning)
+twin2=$(line "Twin Scanner" $two 10.77.2.2 82 '["_uscan._tcp"]' '"Kelvane MX-300"' null MX-300 Twin_Scanner scanning)
+shared=$(for n in $(seq 8); do
+  line "Shared $n" $one 10.77.1.2 $((8000 + n)) '["_uscan._tcp"]' '"Kelvane MX-300"' null MX-300 "Shared_$n" scanning
+done)
+lab=$(line "Lab Scanner" $two 10.77.2.2 8080 '["_uscan._tcp"]' '"Other Maker Z9"' null null "" scanning)
+buero=$(line "Büro Scanner ✓" $two 10.77.2.2 443 '["_uscans._tcp"]' null '"MX-300"' MX-300 B_ro_Scanner scanning)
+
+# Port 5353 held by a program that does not share it: the one-shot queries, said on standard
+# error, still find the scanners of a link whose answers fit their one legacy message.
+lab_background "$ns_q" python3 -c '
+import socket, sys, time
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+s.bind(("0.0.0.0", 5353))
+open(sys.argv[1], "w").close()
+time.sleep(60)' "$SANDBOX_ROOT/blocker.ready"
+blocker=${lab_pids[-1]}
+wait_ready blocker
+run_discover fallback --interface vq2 --timeout 1
+kill -TERM "$blocker"
+wait "$blocker" 2>/dev/null
+expect_status fallback 0
+expect_lines fallback "$lab"$'\n'"$buero"$'\n'"$twin2"
+grep -q "^lumoraconf-query: discover: cannot bind port 5353: .*; asking with one-shot queries instead" \
+  "$SANDBOX_ROOT/fallback.err" || fail "fallback: not said on standard error: $(cat "$SANDBOX_ROOT/fallback.err")"
+
+# The querier's own Avahi daemon comes up while the hostile responder is asked.
+lab_responder "$ns_q" lumtest-q vq1 "$SANDBOX_ROOT/services-q"
+
+# The hostile responder: junk, an answer from another port and a withdrawn scanner print
+# nothing; the scanner whose address must be asked for is found through a stream of datagrams;
+# the answer to another querier counts; every line comes at once, and the run ends on time.
+wait_ready hostile
+run_discover hostile --interface vq3 --timeout 2
+expect_status hostile 0
+expect_lines hostile "$(line Survivor survivor.local 10.77.3.2 80 '["_uscan._tcp"]' '"Kelvane MX-300"' null MX-300 Survivor scanning)
+$(line Asked asked.local 10.77.3.2 80 '["_uscan._tcp"]' '"Kelvane MX-200"' null MX-200 Asked scanning)
+$(line Overheard overheard.local 10.77.3.2 80 '["_uscan._tcp"]' '"Kelvane MX-200"' null MX-200 Overheard scanning)"
+expect_on_time hostile 2000 1000
+
+# Every interface, with an Avahi daemon on port 5353 of the querier's own host: every device
+# of both responders that scans or whose model the catalogue knows, the twins as two.
+lab_wait_ready lumtest-q || { fail "the querier's own Avahi daemon did not come up"; exit 1; }
 run_discover all --timeout 3
 expect_status all 0
-expect_lines all "$office"$'\n'"$hall"$'\n'"$lab"$'\n'"$buero"
+expect_lines all "$office
+$hall
+$print_only
+$print_off
+$old
+$ordinary
+$twin1
+$twin2
+$shared
+$lab
+$buero"
 [[ ! -s $SANDBOX_ROOT/all.err ]] || fail "all: wrote to standard error: $(cat "$SANDBOX_ROOT/all.err")"
+expect_on_time all 3000 2000
 
-# One interface: only the scanners on that link.
+# One interface: only the devices on that link.
 run_discover one --interface vq2 --timeout 2
 expect_status one 0
-expect_lines one "$lab"$'\n'"$buero"
+expect_lines one "$lab"$'\n'"$buero"$'\n'"$twin2"
+
+# A responder that answers over IPv6 alone, on a link of its own made now (so that the runs
+# above, on every interface, do not wait for it): listed at the end of the run, with its model
+# and its IPv6 address, and with no add command, since the backend registers IPv4 addresses.
+ns_6=$tag-6
+if ! { lab_add "$ns_6" && lab_no_dad "$ns_q" "$ns_6" && lab_link "$ns_q" vq6 "" "$ns_6" vr6 &&
+       lab_ip "$ns_6" -6 addr add fd77:6::2/64 dev vr6 nodad; }; then
+  fail "cannot make and link the IPv6 namespace"
+  exit 1
+fi
+lab_background "$ns_6" python3 -B "$here/ipv6_responder.py" vr6 fd77:6::2 "$SANDBOX_ROOT/six.ready"
+wait_ready six
+run_discover six --interface vq6 --timeout 1
+expect_status six 0
+expect_lines six '{"instance":"Six Scanner","host":"six.local","ip":null,"port":80,"services":["_uscan._tcp"],"ty":"Kelvane MX-200","usb_MDL":null,"product":null,"model":"MX-200","add":null,"ipv6":["fd77:6::2"],"listed_for":"scanning"}'
 
 # Misuse: status 2 and the usage on standard error, nothing on standard output. Run here, not
 # with the other usage tests, so that a regression that let one through would still send its
@@ -165,27 +310,3 @@ expect_status missing 1
 grep -q "interface nosuch0" "$SANDBOX_ROOT/missing.err" || fail "missing: no message naming the interface"
 run_discover loopback --interface lo --timeout 1
 expect_status loopback 1
-
-# The hostile responder: junk prints nothing, the good answer after it is printed, and the run
-# ends on time.
-lab_background "$ns_h" python3 "$here/hostile_responder.py" 10.77.3.2 "$SANDBOX_ROOT/hostile.ready"
-for _ in $(seq 100); do
-  [[ -e $SANDBOX_ROOT/hostile.ready ]] && break
-  sleep 0.1
-done
-# The time is taken around the query's own process, inside the namespace, so that the start of
-# the namespace and the guard on a loaded machine do not count.
-lab_guard "$ns_q"
-# shellcheck disable=SC2016  # expanded by the inner bash
-"${lab_guarded[@]}" bash -c 'started=${EPOCHREALTIME/./}; "$@"; status=$?
-  echo $(((${EPOCHREALTIME/./} - started) / 1000)) >"$0"; exit $status' \
-  "$SANDBOX_ROOT/hostile.ms" "$query" discover --interface vq3 --timeout 2 \
-  >"$SANDBOX_ROOT/hostile.out" 2>"$SANDBOX_ROOT/hostile.err"
-echo $? >"$SANDBOX_ROOT/hostile.status"
-took_ms=$(cat "$SANDBOX_ROOT/hostile.ms")
-expect_status hostile 0
-expect_lines hostile '{"instance":"Survivor","host":"survivor.local","ip":"10.77.3.2","port":80,"services":["_uscan._tcp"],"ty":"Kelvane MX-300","usb_MDL":null,"model":"MX-300","add":["-a","name=Survivor","model=MX-300","ip=10.77.3.2"]}'
-echo "discovery_netns_test: the hostile run took ${took_ms} ms"
-# A run lasts its timeout; what it does after (the last census, the exit) is short.
-((took_ms < 2500)) || fail "hostile: the run took ${took_ms} ms with a 2 s timeout"
-((took_ms >= 2000)) || fail "hostile: the run ended after ${took_ms} ms, before its 2 s timeout"

@@ -5,23 +5,29 @@ Usage: hostile_responder.py INTERFACE_ADDRESS READY_FILE
 
 Run by discovery_netns_test.sh inside a network namespace the test made, never on the
 machine's own network: it refuses to run unless its network namespace differs from the one
-named in LUMORA_HOST_NETNS. It answers each of the first queries it hears with junk (a cut
-message, a header alone, a message over the 9000-byte limit, compression pointers that loop,
-records whose data do not fit their type, records of another class, answers inside a query,
-records of an instance nobody announced, and a flood of cut messages), then with one good
-answer for the scanner "Survivor", which is what the querier must print and all it prints.
+named in LUMORA_HOST_NETNS. It answers each of the first two browse queries it hears with junk (a
+cut message, a header alone, a message over the 9000-byte limit, compression pointers that
+loop, records whose data do not fit their type, records of another class, answers inside a
+query, records of an instance nobody announced, and a flood of cut messages), with a whole
+scanner "Impostor" sent from a port other than 5353, with the scanner "Leaving" withdrawn by a
+goodbye before its address is asked for, and with "Asked", whose address comes only when asked
+for; then with one good answer for the scanner "Survivor". From the first query on, a datagram
+from port 5353 reaches the querier every 10 ms, and "Overheard" is announced to the group as if
+another querier had asked. The querier must print "Survivor", "Asked" and "Overheard", and
+nothing else.
 """
 import os
 import socket
 import struct
 import sys
+import threading
 import time
 
 GROUP = "224.0.0.251"
 PORT = 5353
 CLASS_IN = 1
 T_A, T_PTR, T_TXT, T_SRV = 1, 12, 16, 33
-ANSWERED_QUERIES = 3
+ANSWERED_QUERIES = 2  # the browse queries of one 2-second run, at its start and after 1 s
 
 
 def name(*labels):
@@ -40,7 +46,7 @@ def message(records, flags=0x8400, ident=0):
     return struct.pack("!HHHHHH", ident, flags, 0, len(records), 0, 0) + b"".join(records)
 
 
-def scanner(instance, host, address, ty, rclass=CLASS_IN, pad=0):
+def scanner(instance, host, address, ty, rclass=CLASS_IN, pad=0, ttl=120):
     service = name("_uscan", "_tcp", "local")
     full = name(instance, "_uscan", "_tcp", "local")
     txt = bytes([len("ty=" + ty)]) + ("ty=" + ty).encode()
@@ -49,10 +55,10 @@ def scanner(instance, host, address, ty, rclass=CLASS_IN, pad=0):
         txt += bytes([piece]) + b"x" * piece
         pad -= piece + 1
     return [
-        record(service, T_PTR, full, rclass),
-        record(full, T_SRV, struct.pack("!HHH", 0, 0, 80) + name(host, "local"), rclass),
-        record(full, T_TXT, txt, rclass),
-        record(name(host, "local"), T_A, socket.inet_aton(address), rclass),
+        record(service, T_PTR, full, rclass, ttl),
+        record(full, T_SRV, struct.pack("!HHH", 0, 0, 80) + name(host, "local"), rclass, ttl),
+        record(full, T_TXT, txt, rclass, ttl),
+        record(name(host, "local"), T_A, socket.inet_aton(address), rclass, ttl),
     ]
 
 
@@ -83,6 +89,25 @@ def junk(address):
     return out + [good[:20]] * 100
 
 
+def first_question(data):
+    """The labels and type of a query's first question, or ([], None)."""
+    try:
+        at, labels = 12, []
+        while data[at]:
+            labels.append(data[at + 1:at + 1 + data[at]].decode())
+            at += 1 + data[at]
+        return labels, struct.unpack("!H", data[at + 1:at + 3])[0]
+    except (IndexError, UnicodeDecodeError, struct.error):
+        return [], None
+
+
+def stream(sock, group, address, stop):
+    """A datagram from port 5353 every 10 ms: the record of a host no instance names."""
+    noise = message([record(name("noise", "local"), T_A, socket.inet_aton(address))])
+    while not stop.wait(0.01):
+        sock.sendto(noise, group)
+
+
 def main():
     address, ready = sys.argv[1], sys.argv[2]
     here = os.readlink("/proc/self/ns/net")
@@ -93,19 +118,51 @@ def main():
     sock.bind(("0.0.0.0", PORT))
     sock.setsockopt(socket.IPPROTO_IP, socket.IP_ADD_MEMBERSHIP,
                     socket.inet_aton(GROUP) + socket.inet_aton(address))
+    sock.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_IF, socket.inet_aton(address))
+    impostor = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    impostor.bind((address, PORT + 1))
+    impostor.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_IF, socket.inet_aton(address))
+    # Answers go to the group, as a responder answers a query from port 5353: a unicast one to
+    # port 5353 would reach only one of the sockets that share it on the querier's host.
+    group = (GROUP, PORT)
     open(ready, "w").close()
-    for _ in range(ANSWERED_QUERIES):
-        data, sender = sock.recvfrom(9000)
-        if len(data) < 12 or data[2] & 0x80 or sender[1] == PORT:
-            continue
-        for datagram in junk(address):
-            try:
-                sock.sendto(datagram, sender)
-            except OSError:
-                pass  # over the link's largest datagram: the kernel refused it
-        time.sleep(0.2)  # the querier reads the junk first; a full socket buffer would drop this
-        sock.sendto(message(scanner("Survivor", "survivor", address, "Kelvane MX-300")), sender)
-    sock.close()
+    stop = threading.Event()
+    streaming = None
+    answered = 0
+    try:
+        while True:
+            data = sock.recv(9000)
+            if len(data) < 12 or data[2] & 0x80:
+                continue
+            labels, qtype = first_question(data)
+            if qtype == T_A and labels[:1] in (["asked"], ["leaving"]):
+                sock.sendto(message([record(name(labels[0], "local"), T_A, socket.inet_aton(address))]),
+                            group)
+            if qtype != T_PTR or labels[:1] != ["_uscan"] or answered == ANSWERED_QUERIES:
+                continue
+            answered += 1
+            if streaming is None:
+                streaming = threading.Thread(target=stream, args=(sock, group, address, stop),
+                                             daemon=True)
+                streaming.start()
+                sock.sendto(message(scanner("Overheard", "overheard", address, "Kelvane MX-200")), group)
+            for datagram in junk(address):
+                try:
+                    sock.sendto(datagram, group)
+                except OSError:
+                    pass  # over the link's largest datagram: the kernel refused it
+            impostor.sendto(message(scanner("Impostor", "impostor", address, "Kelvane MX-200")), group)
+            sock.sendto(message(scanner("Asked", "asked", address, "Kelvane MX-200")[:3]), group)
+            leaving = scanner("Leaving", "leaving", address, "Kelvane MX-200")
+            sock.sendto(message(leaving[:3]), group)
+            sock.sendto(message([record(name("_uscan", "_tcp", "local"), T_PTR,
+                                        name("Leaving", "_uscan", "_tcp", "local"), ttl=0)]), group)
+            time.sleep(0.2)  # the querier reads the junk first; a full socket buffer would drop this
+            sock.sendto(message(scanner("Survivor", "survivor", address, "Kelvane MX-300")), group)
+    finally:
+        stop.set()
+        if streaming is not None:
+            streaming.join()
 
 
 if __name__ == "__main__":

@@ -73,6 +73,16 @@ lab_link() {
     { [[ -z ${6-} ]] || lab_ip "$4" addr add "$6" dev "$5"; } && lab_ip "$4" link set "$5" up
 }
 
+# lab_no_dad NS...: IPv6 addresses of links made later in these namespaces are usable at once,
+# without the second or two of duplicate address detection (the lab's links hold no duplicates).
+lab_no_dad() {
+  local ns
+  for ns in "$@"; do
+    nsenter --net="/run/netns/$ns" sh -c 'echo 0 >/proc/sys/net/ipv6/conf/all/accept_dad &&
+      echo 0 >/proc/sys/net/ipv6/conf/default/accept_dad' || return 1
+  done
+}
+
 # lab_guard NS: sets lab_guarded to the prefix that runs a command in namespace NS of the lab.
 # lab_ip NS ARG...: ip in namespace NS. Not `ip -n`, which, like `ip netns exec`, remounts / as
 # a slave and so fails where / is no mount point (a chroot, as on the fresh roots).

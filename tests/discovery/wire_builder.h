@@ -15,6 +15,7 @@ using Wire = std::string;
 
 inline constexpr std::uint16_t kTypeA = 1;
 inline constexpr std::uint16_t kTypePtr = 12;
+inline constexpr std::uint16_t kTypeHinfo = 13;
 inline constexpr std::uint16_t kTypeTxt = 16;
 inline constexpr std::uint16_t kTypeAaaa = 28;
 inline constexpr std::uint16_t kTypeSrv = 33;

@@ -55,14 +55,16 @@ TEST(DiscoverCommandTest, AFriendlyNameTakenInTheRunGetsANumber) {
   EXPECT_EQ(friendly_name_for(long_name, taken), std::string(61, 'z') + "_2");
 }
 
-FoundScanner office() {
-  FoundScanner scanner;
+FoundDevice office() {
+  FoundDevice scanner;
   scanner.instance = "Office \"1\"";
   scanner.host = "lumascan-7.local";
+  scanner.has_address = true;
   scanner.address = {10, 77, 1, 2};
   scanner.port = 80;
   scanner.services = {"_uscan._tcp", "_ipp._tcp"};
   scanner.ty = "Kelvane MX-200";
+  scanner.scan = true;
   return scanner;
 }
 
@@ -71,25 +73,51 @@ TEST(DiscoverCommandTest, ALineHoldsTheScannerAndTheAddCommand) {
   std::vector<std::string> taken;
   EXPECT_EQ(discovered_scanner_line(office(), names, 1, taken),
             R"({"instance":"Office \"1\"","host":"lumascan-7.local","ip":"10.77.1.2","port":80,)"
-            R"("services":["_uscan._tcp","_ipp._tcp"],"ty":"Kelvane MX-200","usb_MDL":null,)"
-            R"("model":"MX-200","add":["-a","name=Office_1","model=MX-200","ip=10.77.1.2"]})"
+            R"("services":["_uscan._tcp","_ipp._tcp"],"ty":"Kelvane MX-200","usb_MDL":null,"product":null,)"
+            R"("model":"MX-200","add":["-a","name=Office_1","model=MX-200","ip=10.77.1.2"],)"
+            R"("ipv6":[],"listed_for":"scanning"})"
             "\n");
 }
 
+TEST(DiscoverCommandTest, APrinterOfAKnownModelIsListedForItsModel) {
+  FoundDevice printer = office();
+  printer.services = {"_ipps._tcp", "_printer._tcp"};
+  printer.ty.clear();
+  printer.product = "(Kelvane MX-200)";
+  printer.scan = false;
+  std::vector<std::string> taken;
+  const std::string line = discovered_scanner_line(printer, {"MX-200"}, 0, taken);
+  EXPECT_NE(line.find(R"x("product":"(Kelvane MX-200)","model":"MX-200")x"), std::string::npos) << line;
+  EXPECT_NE(line.find(R"("listed_for":"model"})"), std::string::npos) << line;
+}
+
 TEST(DiscoverCommandTest, AnUnknownModelHasNoAddCommand) {
-  FoundScanner scanner = office();
+  FoundDevice scanner = office();
   scanner.ty.clear();
   scanner.usb_mdl = "Z9";
   std::vector<std::string> taken;
   EXPECT_EQ(discovered_scanner_line(scanner, {"MX-200"}, kNoModelMatch, taken),
             R"({"instance":"Office \"1\"","host":"lumascan-7.local","ip":"10.77.1.2","port":80,)"
-            R"("services":["_uscan._tcp","_ipp._tcp"],"ty":null,"usb_MDL":"Z9","model":null,"add":null})"
+            R"("services":["_uscan._tcp","_ipp._tcp"],"ty":null,"usb_MDL":"Z9","product":null,)"
+            R"("model":null,"add":null,"ipv6":[],"listed_for":"scanning"})"
             "\n");
   EXPECT_TRUE(taken.empty());
 }
 
+TEST(DiscoverCommandTest, ADeviceFoundOverIpv6AloneHasNoAddCommand) {
+  FoundDevice six = office();
+  six.has_address = false;
+  six.ipv6 = {{0xfe, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xfe, 0, 0, 6}, {0xfd, 0x77}};
+  std::vector<std::string> taken;
+  const std::string line = discovered_scanner_line(six, {"MX-200"}, 0, taken);
+  EXPECT_NE(line.find(R"("ip":null,)"), std::string::npos) << line;
+  EXPECT_NE(line.find(R"("model":"MX-200","add":null,"ipv6":["fe80::ff:fe00:6","fd77::"],)"),
+            std::string::npos) << line;
+  EXPECT_TRUE(taken.empty());
+}
+
 TEST(DiscoverCommandTest, BytesThatAreNotUtf8Survive) {
-  FoundScanner scanner = office();
+  FoundDevice scanner = office();
   scanner.instance = "caf\xe9";
   scanner.ty = "Kelvane\xff MX-200";
   std::vector<std::string> taken;

@@ -15,10 +15,12 @@ version_added: "0.1.0"
 description:
   - Runs C(lumoraconf-query discover) on the managed host and returns the scanners it prints,
     one dict per scanner, with the model of the backend's catalogue that each one matches.
-  - C(discover) sends one-shot multicast DNS queries for C(_uscan._tcp), C(_uscans._tcp) and
-    C(_ipp._tcp) (the last listed only with C(Scan=T) in its TXT record) on every interface
-    of the managed host that is up with IPv4 multicast, loopback excepted, or on the one
-    named, and collects the answers until the timeout. Multicast DNS does not cross routers, so
+  - C(discover) asks, as a multicast DNS querier on port 5353 (one-shot queries when that port
+    cannot be had), for C(_uscan._tcp), C(_uscans._tcp), C(_scanner._tcp), C(_ipp._tcp),
+    C(_ipps._tcp), C(_pdl-datastream._tcp) and C(_printer._tcp) on every interface of the
+    managed host that is up with multicast and an IPv4 or IPv6 address, loopback excepted, or
+    on the one named, and collects the answers until the timeout. It lists the devices that
+    announce scanning and those whose model the catalogue knows. Multicast DNS does not cross routers, so
     only the scanners on the managed host's own links are found.
   - Reads and changes nothing of the backend's files; the task never reports a change. To
     register what it finds, pass I(name), I(model) and I(ip) of each scanner whose I(model)
@@ -78,8 +80,9 @@ EXAMPLES = r"""
 RETURN = r"""
 scanners:
   description:
-    - The scanners found, one per instance name and address, in the order they became
-      complete. Empty when none answered.
+    - The devices found that announce scanning or whose model the backend's catalogue
+      knows, one per instance name and address, in the order they became complete. Empty
+      when none answered.
     - Strings hold a byte that is not UTF-8 as a lone surrogate.
   returned: always
   type: list
@@ -95,7 +98,8 @@ scanners:
       type: str
       sample: lumascan-7.local
     ip:
-      description: Its IPv4 address, from the address record of that host.
+      description: Its IPv4 address, from the address record of that host, or null for a
+        device found over IPv6 alone.
       type: str
       sample: 10.77.1.2
     port:
@@ -103,7 +107,9 @@ scanners:
       type: int
       sample: 80
     services:
-      description: The service types under which it announced itself, in the order seen.
+      description: The service types under which it announced itself (C(_uscan._tcp),
+        C(_uscans._tcp), C(_scanner._tcp), C(_ipp._tcp), C(_ipps._tcp),
+        C(_pdl-datastream._tcp), C(_printer._tcp), in this order).
       type: list
       elements: str
       sample: ["_uscan._tcp", "_ipp._tcp"]
@@ -116,9 +122,13 @@ scanners:
       description: The C(usb_MDL) string of its TXT record, or null when it has none.
       type: str
       sample: null
+    product:
+      description: The C(product) string of its TXT record, or null when it has none.
+      type: str
+      sample: null
     model:
-      description: The model of the backend's catalogue that I(ty) or I(usb_MDL) names, or
-        null when the catalogue knows none of them.
+      description: The model of the backend's catalogue that I(ty), I(usb_MDL) or
+        I(product) names, or null when the catalogue knows none of them.
       type: str
       sample: MX-200
     add:
@@ -129,6 +139,16 @@ scanners:
       type: list
       elements: str
       sample: ["-a", "name=Office_Scanner", "model=MX-200", "ip=10.77.1.2"]
+    ipv6:
+      description: The IPv6 addresses of its host (from its AAAA records).
+      type: list
+      elements: str
+      sample: []
+    listed_for:
+      description: C(scanning) when it announces scanning (an eSCL or scanner service, or
+        C(Scan=T)), C(model) when it is listed only because the catalogue knows its model.
+      type: str
+      sample: scanning
   sample:
     - instance: Office Scanner
       host: lumascan-7.local
@@ -137,8 +157,11 @@ scanners:
       services: ["_uscan._tcp", "_ipp._tcp"]
       ty: Kelvane LumaScan MX-200
       usb_MDL: null
+      product: null
       model: MX-200
       add: ["-a", "name=Office_Scanner", "model=MX-200", "ip=10.77.1.2"]
+      ipv6: []
+      listed_for: scanning
     - instance: Lab Scanner
       host: lab.local
       ip: 10.77.2.2
@@ -146,8 +169,11 @@ scanners:
       services: ["_uscan._tcp"]
       ty: Other Maker Z9
       usb_MDL: null
+      product: null
       model: null
       add: null
+      ipv6: []
+      listed_for: scanning
 """
 
 from ansible.module_utils.basic import AnsibleModule
