@@ -161,13 +161,15 @@ TEST(OpenRegularFile, OnlyAMissingFileIsMissingAndOnlyARegularFileOpens) {
 
 TEST(OpenRegularFile, AFileThatCannotBeReadIsRefusedNotMissing) {
   if (::geteuid() == 0) {
-    // Root reads every file; the e2e failure table runs this as a user who is not root.
+    // Root reads every file; the e2e failure table runs this as a user who is not root. The
+    // directory is made here, so that its owner removes it: the child ends with _exit.
+    TempDir dir;
+    const std::string locked = dir.write("locked", "secret\n");
+    ASSERT_EQ(::chmod(locked.c_str(), 0), 0);
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0777), 0);
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-      TempDir dir;
-      const std::string locked = dir.write("locked", "secret\n");
-      if (::chmod(locked.c_str(), 0) != 0 || ::chmod(dir.path().c_str(), 0777) != 0) _exit(2);
       if (::setuid(4242) != 0) _exit(3);
       UniqueFd fd;
       _exit(open_regular_file(locked.c_str(), fd) == RegularOpen::kRefused && errno == EACCES ? 0 : 1);
