@@ -32,8 +32,10 @@ constexpr char kWhiteSpace[] = " \t\n\r\v\f";
 // Long enough for a shell starved of the processor by other work; a quote left open never
 // finishes at all.
 constexpr int kShellTimeoutMs = 10000;
-constexpr std::string_view kExpressionStart = "/^((.{16})";
-constexpr std::string_view kExpressionEnd = ").*$//";
+// The remove's sed expression as sed must receive it: the anchored names, then the reader's
+// window tested on the lines that hold one.
+constexpr std::string_view kExpressionStart = "/^DEVICE=[[:space:]]*(";
+constexpr std::string_view kExpressionEnd = "/s/.*//;}";
 
 lumora::fuzz::ShellCoprocess* shell = nullptr;
 lumora::fuzz::RemoveBatch* batch = nullptr;
