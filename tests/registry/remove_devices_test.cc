@@ -132,8 +132,7 @@ TEST(RemovalName, AgreesWithTheReaderOnRandomLines) {
 
 TEST(FormatRemoveCommand, IsOnePipelineWithOneAlternationForAllNames) {
   // The names first, then the window of the reader's first read on the lines that hold one.
-  const std::string window =
-      "/^(([^\\x00]{16}){0,15}[^\\x00]{0,15}|[^\\x00]{256}[^\\x00]{0,9})IP-ADDRESS=|^(([^\\x00]{16}){0,15}[^\\x00]{0,15}|[^\\x00]{256}[^\\x00]{0,11})NODENAME=/s/.*//;}";
+  const std::string window = "h;s/^(.{276}).*/\\1/;/^[^\\x00]*(IP-ADDRESS=|NODENAME=)/{s/.*//;h;};g;}";
   char command[1024];
   ASSERT_TRUE(format_remove_command("/tmp/lumsane_tempfile5_AbC123", "office",
                                     "/etc/opt/kelvane/scanner/lumora//new", command, sizeof command));
@@ -172,7 +171,7 @@ TEST(FormatRemoveCommand, PassesOverNamesNoLineIsRemovedBy) {
 
 TEST(FormatRemoveCommand, ManyNamesThatDoNotFitTogetherFormNoCommand) {
   std::vector<std::string> words;
-  for (int i = 0; i < 40; ++i) words.push_back("name" + std::to_string(i));
+  for (int i = 0; i < 100; ++i) words.push_back("name" + std::to_string(i));
   std::vector<const char*> names;
   for (const auto& word : words) names.push_back(word.c_str());
   char command[256];
@@ -401,6 +400,16 @@ TEST(FormatRemoveCommand, TheAddressTextCountsOnlyWithinTheReadersFirstRead) {
   for (const char* marker : {"IP-ADDRESS=", "NODENAME="}) {
     for (std::size_t offset = 9; offset < 290; ++offset) {
       input += "DEVICE=n " + std::string(offset - 9, 'x') + marker + "h\n#\n";
+    }
+    // The reader's text of a line ends at its first NUL byte: a marker before it counts, one
+    // after it does not, wherever the NUL stands against the first read's end.
+    for (std::size_t offset : {9, 40, 262, 270}) {
+      for (std::size_t nul_at : {12, 45, 120, 268, 276, 300}) {
+        std::string line = "DEVICE=n " + std::string(offset - 9, 'x') + marker;
+        line.resize(320, 'y');
+        line[nul_at] = '\0';
+        input += line + "\n#\n";
+      }
     }
   }
   const std::string output = one_combined_pass(dir, {"n"}, input);
