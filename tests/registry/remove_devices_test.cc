@@ -14,6 +14,7 @@
 #include "registry/device_registry.h"
 #include "support/command_output.h"
 #include "support/device_lines.h"
+#include "support/file_text.h"
 #include "support/temp_dir.h"
 
 namespace lumora {
@@ -188,8 +189,8 @@ std::string run_sed(const TempDir& dir, const std::string& name, const std::stri
                              sizeof command)) {
     return "<refused>";
   }
-  return lumora::testing::command_output("LC_ALL=C; export LC_ALL; " + std::string(command) +
-                                         " && cat " + dir.path() + "/out.cfg");
+  lumora::testing::command_output("LC_ALL=C; export LC_ALL; " + std::string(command));
+  return lumora::testing::read_whole_file(dir.path() + "/out.cfg");
 }
 
 std::string device(const std::string& name) { return testing::ip_device_line(name); }
@@ -238,6 +239,8 @@ TEST(EscapeRemoveWord, OnlyLinesThatBeginWithTheDeviceAreEmptied) {
 std::string passes_one_after_another(const TempDir& dir, const std::vector<std::string>& names,
                                      const std::string& input) {
   const std::string work = dir.write("work.cfg", input);
+  // The passes, one after another in one shell.
+  std::string script = "LC_ALL=C; export LC_ALL;";
   for (const auto& name : names) {
     char command[512];  // the buffer each pass formed its command in
     const std::string scratch = dir.path() + "/scratch.cfg";
@@ -245,10 +248,11 @@ std::string passes_one_after_another(const TempDir& dir, const std::vector<std::
                                command, sizeof command)) {
       continue;
     }
-    lumora::testing::command_output("cp " + work + " " + scratch + " && LC_ALL=C; export LC_ALL; " +
-                                    command + " && mv " + dir.path() + "/out.cfg " + work);
+    script += " cp " + work + " " + scratch + " && " + command + " && mv " + dir.path() +
+              "/out.cfg " + work + ";";
   }
-  return lumora::testing::command_output("cat " + work);
+  lumora::testing::command_output(script);
+  return lumora::testing::read_whole_file(work);
 }
 
 std::string one_combined_pass(const TempDir& dir, const std::vector<std::string>& names,
@@ -261,8 +265,8 @@ std::string one_combined_pass(const TempDir& dir, const std::vector<std::string>
                              command.data(), command.size())) {
     return input;
   }
-  return lumora::testing::command_output("LC_ALL=C; export LC_ALL; " + std::string(command.data()) +
-                                         " && cat " + dir.path() + "/out.cfg");
+  lumora::testing::command_output("LC_ALL=C; export LC_ALL; " + std::string(command.data()));
+  return lumora::testing::read_whole_file(dir.path() + "/out.cfg");
 }
 
 // Collapsing runs of equal lines before a per-line edit changes nothing that collapsing after
