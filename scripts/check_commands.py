@@ -337,7 +337,8 @@ def main():
     lib_text = lib.read_text()
     lists = package_lists(lib_text)
     may_be_missing, orphans = on_demand_programs(lib_text, lists)
-    problems = [f"scripts/lib.sh: {array} names programs of no list of packages" for array in orphans]
+    problems = [f"scripts/lib.sh: {array} names programs of no list of packages"
+                for array in orphans]
     for package, arrays in sorted(lists.items()):
         if len(arrays) > 1:
             problems.append(f"scripts/lib.sh: {package} is in {', '.join(arrays)}: name it once")
