@@ -16,12 +16,15 @@
 # namespace, from the start of the tool to its exit. Both peers ask through an avahi-daemon, as
 # on a desktop: one runs in the querier's namespace (its dbus reached through
 # DBUS_SYSTEM_BUS_ADDRESS), started afresh for each peer run, so that no run is answered from
-# what an earlier one cached; discover runs while none is there. airscan-discover has no option
-# to bound its time: it waits for WS-Discovery as long as it does. Prints a table: the scanners
-# each tool found in each run, the wall time (median, lowest and highest, in ms), the ratio of
-# discover's median to the peer's, when discover printed its first and its last line, and how
-# long after its timeout it exited; then the scanners each tool found. A scanner that a peer found and discover
-# did not is printed and makes the script exit with status 1.
+# what an earlier one cached; discover runs while none is there. airscan-discover reads no
+# configuration and writes no file (without -t); besides multicast DNS through Avahi it sends
+# WS-Discovery probes to 239.255.255.250 and ff02::c and an HTTP probe to each device it found,
+# all inside the lab. It has no option to bound its time: it waits for its WS-Discovery rounds.
+# Prints a table: the scanners each tool found in each run, the wall time (median, lowest and
+# highest, in ms), the ratio of discover's median to the peer's, when discover printed its
+# first and its last line, and how long after its timeout it exited; then the scanners each
+# tool found over its runs. A scanner that a peer found and discover did not is printed and
+# makes the script exit with status 1.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
@@ -97,13 +100,18 @@ timed() {
 # peer_run TOOL RECORDS COMMAND...: timed, with an avahi-daemon of its own in the querier's
 # namespace, started before and stopped after.
 peer_run() {
-  local state=$SANDBOX_ROOT/state-lumbench-q daemon status
+  local state=$SANDBOX_ROOT/state-lumbench-q daemon bus status
   lab_responder "$ns_q" lumbench-q vq "$SANDBOX_ROOT/services-none"
   daemon=${lab_pids[-1]}
   lab_wait_ready lumbench-q || return 1
   # The daemons' /run is seen in their own mount namespace alone, so their bus is reached
-  # through the root of the dbus-daemon (the first process the responder wrote down).
-  timed "$1" "$2" env "DBUS_SYSTEM_BUS_ADDRESS=unix:path=/proc/$(head -n 1 "$state/pids")/root/run/dbus/system_bus_socket" "${@:3}"
+  # through the root of the dbus-daemon (the first process the responder wrote down), once it
+  # is known to be in the querier's namespace: never the machine's own bus and Avahi.
+  bus=$(head -n 1 "$state/pids")
+  [[ $(readlink "/proc/$bus/ns/net") == "net:[$(stat -L -c %i "/run/netns/$ns_q")]" ]] ||
+    { echo "discovery.sh: the querier's dbus-daemon ($bus) is not in its namespace" >&2; return 1; }
+  timed "$1" "$2" \
+    env "DBUS_SYSTEM_BUS_ADDRESS=unix:path=/proc/$bus/root/run/dbus/system_bus_socket" "${@:3}"
   status=$?
   stop_responder "$daemon" lumbench-q
   return "$status"
