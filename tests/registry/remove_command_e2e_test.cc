@@ -118,7 +118,7 @@ TEST_F(RemoveTest, AllNamesGoInOneRewrite) {
   EXPECT_EQ(sandbox_->calls("sed"),
             std::vector<std::string>{
                 "sed [-E] [-e] [/^DEVICE=[[:space:]]*(((a|c|x))([[:space:],]|$))/"
-                "{h;s/^(.{276}).*/\\1/;/^[^\\x00]*(IP-ADDRESS=|NODENAME=)/{s/.*//;h;};g;}]"});
+                "{h;s/.//277g;/^[^\\x00]*(IP-ADDRESS=|NODENAME=)/{s/.*//;h;};g;}]"});
   EXPECT_EQ(sandbox_->calls("uniq"), std::vector<std::string>{"uniq"});
 
   write_config(original);

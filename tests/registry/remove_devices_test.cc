@@ -133,7 +133,7 @@ TEST(RemovalName, AgreesWithTheReaderOnRandomLines) {
 
 TEST(FormatRemoveCommand, IsOnePipelineWithOneAlternationForAllNames) {
   // The names first, then the window of the reader's first read on the lines that hold one.
-  const std::string window = "h;s/^(.{276}).*/\\1/;/^[^\\x00]*(IP-ADDRESS=|NODENAME=)/{s/.*//;h;};g;}";
+  const std::string window = "h;s/.//277g;/^[^\\x00]*(IP-ADDRESS=|NODENAME=)/{s/.*//;h;};g;}";
   char command[1024];
   ASSERT_TRUE(format_remove_command("/tmp/lumsane_tempfile5_AbC123", "office",
                                     "/etc/opt/kelvane/scanner/lumora//new", command, sizeof command));
