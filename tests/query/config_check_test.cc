@@ -9,26 +9,18 @@
 #include <vector>
 
 #include "support/file_text.h"
-#include "support/temp_dir.h"
+#include "support/temp_sources.h"
 
 namespace lumora {
 namespace {
 
 using lumora::testing::read_whole_file;
-using lumora::testing::TempDir;
+using lumora::testing::TempSources;
 using lumora::testing::write_whole_file;
 
 class ConfigCheckTest : public ::testing::Test {
  protected:
-  ConfigCheckTest()
-      : config_file_(dir_.path() + "/lumsanenetdevice.cfg"),
-        config_dir_(dir_.path() + "/"),
-        models_dir_(dir_.path() + "/models"),
-        default_catalogue_(dir_.path() + "/Lumsane.ini") {
-    sources_.config_file = config_file_.c_str();
-    sources_.config_dir = config_dir_.c_str();
-    sources_.models_dir = models_dir_.c_str();
-    sources_.default_catalogue = default_catalogue_.c_str();
+  ConfigCheckTest() {
     write_whole_file(default_catalogue_,
                      "[Support Model]\n"
                      "0x2e5a:0x500,1,0,\"LX-500\",1,1,a,b,c\n"
@@ -47,12 +39,11 @@ class ConfigCheckTest : public ::testing::Test {
   }
   void write_config(std::string_view content) { write_whole_file(config_file_, content, 0644); }
 
-  TempDir dir_;
-  std::string config_file_;
-  std::string config_dir_;
-  std::string models_dir_;
-  std::string default_catalogue_;
-  QuerySources sources_;
+  TempSources files_;
+  const std::string& config_file_ = files_.config_file;
+  const std::string& config_dir_ = files_.config_dir;
+  const std::string& default_catalogue_ = files_.default_catalogue;
+  const QuerySources& sources_ = files_.sources;
 };
 
 // Each tests/data/check/NAME.cfg, as the device configuration file beside a catalogue of

@@ -35,6 +35,14 @@ class QueryTest : public SandboxTest {
     options.binary = LUMORA_QUERY_BINARY;
     return run(args, options);
   }
+  // lumoraconf-query run by an administrator who is not root.
+  static RunOptions as_administrator() {
+    RunOptions options;
+    options.binary = LUMORA_QUERY_BINARY;
+    options.uid = 4242;
+    options.gid = 4243;
+    return options;
+  }
   // The answer of a query that must succeed without a word on standard error.
   std::string answer(const std::vector<std::string>& args) {
     const RunResult result = query(args);
@@ -232,10 +240,7 @@ TEST_F(QueryTest, AnInputTheCallerMayNotReadFailsWithAMessage) {
       {models_dir, 0700, {{"models"}, plan}, "lumoraconf-query: cannot read " + models_dir + denied},
       {kConfigDirPath, 0711, {{"labels"}}, "lumoraconf-query: cannot read " + std::string(kConfigDirPath) + "/" + denied},
   };
-  RunOptions administrator;
-  administrator.binary = LUMORA_QUERY_BINARY;
-  administrator.uid = 4242;
-  administrator.gid = 4243;
+  const RunOptions administrator = as_administrator();
   for (const Case& test : cases) {
     const std::string host = sandbox_->host_path(test.path);
     struct stat before {};
@@ -570,10 +575,7 @@ TEST_F(QueryTest, CheckOfAFileThatCannotBeReadIsAFinding) {
   write_config("DEVICE=office , \"LX-500\" , 0x2e5a:0x500 , IP-ADDRESS=192.168.1.20 \n");
   const std::string host = sandbox_->host_path(kConfigPath);
   ASSERT_EQ(::chmod(host.c_str(), 0600), 0);
-  RunOptions administrator;
-  administrator.binary = LUMORA_QUERY_BINARY;
-  administrator.uid = 4242;
-  administrator.gid = 4243;
+  const RunOptions administrator = as_administrator();
   const RunResult denied = run({"check", "--text"}, administrator);
   EXPECT_EQ(denied.status, 1);
   EXPECT_EQ(denied.err, "");
