@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -38,6 +39,14 @@ std::string upper_case(std::string_view text) {
   std::string upper(text);
   for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return upper;
+}
+
+// value in the base (lower-case digits), padded with zeros to at least width digits.
+std::string in_base(std::uint32_t value, int base, std::size_t width) {
+  char digits[32];  // a 32-bit number has at most 32 binary digits
+  const std::to_chars_result end = std::to_chars(digits, digits + sizeof digits, value, base);
+  const std::string text(digits, end.ptr);
+  return text.size() < width ? std::string(width - text.size(), '0') + text : text;
 }
 
 std::string field_text(const char* field, std::size_t size) {
@@ -93,8 +102,7 @@ class Checker {
     if (::stat(path.c_str(), &info) != 0 || (info.st_mode & (S_IWGRP | S_IWOTH)) == 0) return;
     const bool group = (info.st_mode & S_IWGRP) != 0;
     const bool others = (info.st_mode & S_IWOTH) != 0;
-    char mode[8];
-    format_bounded(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
+    const std::string mode = in_base(info.st_mode & 07777U, 8, 4);
     add_file_finding(FindingKind::kWritableFile,
                      path + ": " + std::string(what) + " may be written by " +
                          (group && others ? "group and others" : group ? "group" : "others") +
@@ -274,13 +282,14 @@ class Checker {
 
   void check_log(const LineRead& line) {
     if (++log_lines_ == 1) return;
-    char settings[kLogFileSize + 64];
-    format_bounded(settings, sizeof settings, "%s, level %d, mode %c", g_logfile,
-                   static_cast<int>(g_loglevel), g_logmode == '\0' ? '-' : g_logmode);
+    const std::string path = field_text(g_logfile, kLogFileSize);
+    const std::string settings = (path.empty() ? std::string("no file") : path) + ", level " +
+                                 std::to_string(g_loglevel) + ", mode " +
+                                 (g_logmode == '\0' ? '-' : g_logmode);
     add(line, FindingKind::kExtraLogLine, nullptr,
         "another log line: the backend applies each log line in turn, and for each setting the "
         "last line that supplies it wins (it logs to " +
-            std::string(settings) + ")");
+            settings + ")");
   }
 
   void check_device(const LineRead& line, const PieceRead& piece, bool first_piece,
@@ -346,8 +355,8 @@ class Checker {
     std::uint32_t vendor = 0;
     std::uint32_t product = 0;
     get_adv_model_ids(model.c_str(), &vendor, &product);
-    char id[kDeviceTextSize];
-    format_bounded(id, sizeof id, "0x%x:0x%x", vendor, product);
+    // As the add writes it: "0x%x:0x%x", vendor first.
+    const std::string id = "0x" + in_base(vendor, 16, 1) + ":0x" + in_base(product, 16, 1);
     const std::string written = field_text(entry.id, kDeviceTextSize);
     if (written == id) return;
     add(line, FindingKind::kIdMismatch, &entry,

@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -124,14 +125,15 @@ class PiecePlace {
   explicit PiecePlace(std::FILE* file) : file_(file), start_(::ftello(file)) {}
 
   // The bytes of the piece just read into line: fgets says nothing of a NUL byte it read, so
-  // the length is where the stream stands now less where it stood.
+  // the length is where the stream stands now less where it stood, and never more than the
+  // read limit lets fgets store (a stream that cannot tell its place gives the text's length).
   std::string_view take(const char* line) {
     const off_t end = ::ftello(file_);
     const std::size_t length = start_ >= 0 && end > start_
                                    ? static_cast<std::size_t>(end - start_)
                                    : std::strlen(line);
     start_ = end;
-    return {line, length};
+    return {line, std::min(length, kDeviceLineReadLimit - 1)};
   }
   // Moves on once the piece was handed out.
   void next(std::string_view bytes) {
