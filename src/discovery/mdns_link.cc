@@ -1,8 +1,6 @@
 #include "discovery/mdns_link.h"
 
 #include <arpa/inet.h>
-#include <ifaddrs.h>
-#include <net/if.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -11,7 +9,6 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
-#include <memory>
 
 namespace lumora {
 namespace {
@@ -21,17 +18,6 @@ constexpr char kGroup6[] = "ff02::fb";
 constexpr std::uint16_t kMdnsPort = 5353;
 // RFC 6762, section 11: multicast DNS is sent with an IP time to live (hop limit) of 255.
 constexpr int kMulticastTtl = 255;
-
-struct IfaddrsFree {
-  void operator()(ifaddrs* list) const { freeifaddrs(list); }
-};
-
-bool usable(const ifaddrs& entry) {
-  constexpr unsigned kWanted = IFF_UP | IFF_MULTICAST;
-  return entry.ifa_addr != nullptr &&
-         (entry.ifa_addr->sa_family == AF_INET || entry.ifa_addr->sa_family == AF_INET6) &&
-         (entry.ifa_flags & kWanted) == kWanted && (entry.ifa_flags & IFF_LOOPBACK) == 0;
-}
 
 // A socket of the family with the options every one needs: the time to live of multicast DNS,
 // and the interface each datagram came in on, so that answers from two links are not taken for
@@ -124,29 +110,7 @@ bool send_to_group(int socket, int family, unsigned index, const std::vector<std
 }  // namespace
 
 bool MulticastLink::open(const std::string& name, std::string& error) {
-  ifaddrs* raw = nullptr;
-  if (getifaddrs(&raw) != 0) {
-    error = std::string("cannot list the network interfaces: ") + std::strerror(errno);
-    return false;
-  }
-  const std::unique_ptr<ifaddrs, IfaddrsFree> list(raw);
-  interfaces_.clear();
-  for (const ifaddrs* entry = list.get(); entry != nullptr; entry = entry->ifa_next) {
-    if (!usable(*entry) || (!name.empty() && name != entry->ifa_name)) continue;
-    auto known = std::find_if(interfaces_.begin(), interfaces_.end(),
-                              [&](const LinkInterface& interface) { return interface.name == entry->ifa_name; });
-    if (known == interfaces_.end()) {
-      const unsigned index = if_nametoindex(entry->ifa_name);
-      if (index == 0) continue;
-      known = interfaces_.insert(interfaces_.end(), LinkInterface{entry->ifa_name, index});
-    }
-    (entry->ifa_addr->sa_family == AF_INET6 ? known->ipv6 : known->ipv4) = true;
-  }
-  if (interfaces_.empty()) {
-    error = name.empty() ? "no network interface is up with multicast and an IP address"
-                         : "interface " + name + " is not up with multicast and an IP address";
-    return false;
-  }
+  if (!usable_link_interfaces(name, interfaces_, error)) return false;
   if (open_sockets(true, fallback_reason_)) return true;
   std::string reason;
   if (!open_sockets(false, reason)) {
