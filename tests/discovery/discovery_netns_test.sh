@@ -331,7 +331,7 @@ from=$(wsd_log_line)
 run_discover wsd --interface vq4 --timeout 1.5
 expect_status wsd 0
 expect_lines wsd "$(wsd_lines all)"
-expect_on_time wsd 1500 1500
+expect_on_time wsd 1500 1000 '"protocols":["mdns"'
 expect_asked wsd "$from"
 [[ ! -s $SANDBOX_ROOT/wsd.err ]] || fail "wsd: wrote to standard error: $(cat "$SANDBOX_ROOT/wsd.err")"
 

@@ -149,7 +149,9 @@ class Metadata(http.server.BaseHTTPRequestHandler):
         except (ET.ParseError, AttributeError):
             self.send_error(400)
             return
-        if action != GET or to != endpoint_of(address):
+        # The garbage's device is the first endpoint of its flood that got through.
+        endpoints = (endpoint_of(address),) if self.kind != "garbage" else (endpoint_of(address), flood_endpoint(0))
+        if action != GET or to not in endpoints:
             self.send_error(400)
             return
         body = metadata(self.kind, message_id)
@@ -204,6 +206,10 @@ def listen_as_other_host(address, log_file):
     threading.Thread(target=accept, daemon=True).start()
 
 
+def flood_endpoint(n):
+    return "urn:uuid:f1000000-0000-4000-8000-%012x" % n
+
+
 def garbage(relates_to, endpoint, xaddrs):
     """The answers of the garbage kind, hostile ones first and one good one last."""
     good = probe_matches(relates_to, endpoint, xaddrs)
@@ -213,8 +219,7 @@ def garbage(relates_to, endpoint, xaddrs):
            good + b"<!--" + b"x" * 40000 + b"-->",            # over the datagram limit
            probe_matches("urn:uuid:00000000-0000-4000-8000-000000000000", endpoint, xaddrs),
            probe_matches(relates_to, endpoint, xaddrs, types="wscn:PrinterServiceType")]
-    flood = [probe_matches(relates_to, "urn:uuid:f1000000-0000-4000-8000-%012x" % n, xaddrs)
-             for n in range(300)]
+    flood = [probe_matches(relates_to, flood_endpoint(n), xaddrs) for n in range(300)]
     return out + flood + [good]
 
 
