@@ -75,7 +75,7 @@ std::string metadata_url(const std::vector<std::string>& xaddrs, const WsdSource
 
 struct MetadataFetches::Transfer {
   struct EasyFree {
-    void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
+    void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
   };
   struct ListFree {
     void operator()(curl_slist* list) const { curl_slist_free_all(list); }
