@@ -41,10 +41,9 @@ void DeviceMerge::emit(const DiscoveredDevice& device) {
 }
 
 const WsdDevice* DeviceMerge::wsd_at(const FoundDevice& device) const {
-  for (const WsdDevice& wsd : wsd_devices_) {
-    if (at_address(device, wsd.source)) return &wsd;
-  }
-  return nullptr;
+  const auto found = std::find_if(wsd_devices_.begin(), wsd_devices_.end(),
+                                 [&](const WsdDevice& wsd) { return at_address(device, wsd.source); });
+  return found == wsd_devices_.end() ? nullptr : &*found;
 }
 
 void DeviceMerge::release() {

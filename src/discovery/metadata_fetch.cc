@@ -172,8 +172,8 @@ std::vector<FinishedFetch> MetadataFetches::wait(std::span<const int> descriptor
   const int timeout = static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(wait.count(), 0, 60'000));
   int ready = 0;
   curl_multi_poll(multi_, extra.data(), count, timeout, &ready);
-  int running = 0;
-  curl_multi_perform(multi_, &running);
+  int still_running = 0;
+  curl_multi_perform(multi_, &still_running);
   int left = 0;
   while (CURLMsg* message = curl_multi_info_read(multi_, &left)) {
     if (message->msg != CURLMSG_DONE) continue;

@@ -372,7 +372,7 @@ $buero
 $(wsd_lines all)"
 [[ ! -s $SANDBOX_ROOT/all.err ]] || fail "all: wrote to standard error: $(cat "$SANDBOX_ROOT/all.err")"
 # A device of WS-Discovery alone goes out at the end of a run that asks by multicast DNS too.
-expect_on_time all 3000 2000 '"protocols":["mdns"
+expect_on_time all 3000 2000 '"protocols":["mdns"'
 
 # One interface: only the devices on that link.
 run_discover one --interface vq2 --timeout 2

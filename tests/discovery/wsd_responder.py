@@ -32,7 +32,6 @@ import os
 import random
 import re
 import socket
-import struct
 import sys
 import threading
 import time
@@ -228,15 +227,13 @@ def probe_sockets(devices):
     sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
     sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     sock.bind(("0.0.0.0", PORT))
-    joined = set()
     senders = {}
     for address, kind in devices:
         if kind == "other":
             continue
-        if not joined:
+        if not senders:  # the devices share one interface: the group is joined once, there
             sock.setsockopt(socket.IPPROTO_IP, socket.IP_ADD_MEMBERSHIP,
                             socket.inet_aton(GROUP) + socket.inet_aton(address))
-            joined.add(address)
         sender = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
         sender.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
         sender.bind((address, PORT))
