@@ -57,7 +57,7 @@ class WsdLink {
 
   // Takes one datagram that is waiting, without waiting; a datagram that fills the buffer is
   // too long to be a message of ours and is dropped.
-  WsdDatagram receive(std::span<char> buffer);
+  WsdDatagram receive(std::span<std::uint8_t> buffer);
 
  private:
   UniqueFd socket4_;

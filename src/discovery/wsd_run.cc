@@ -39,7 +39,7 @@ bool WsdRun::run(Clock::time_point deadline, const WsdRunEvents& events, const s
   std::deque<std::size_t> waiting;  // devices whose transfer waits for a free one
   MetadataFetches fetches;
   // One byte more than the largest message, so that a datagram over the limit is seen as such.
-  std::vector<char> buffer(kWsdMessageLimit + 1);
+  std::vector<std::uint8_t> buffer(kWsdMessageLimit + 1);
 
   const auto finish_device = [&](std::size_t index) { events.found(devices[index]); };
   const auto start_fetches = [&](Clock::time_point now) {
@@ -55,7 +55,7 @@ bool WsdRun::run(Clock::time_point deadline, const WsdRunEvents& events, const s
   };
   const auto take = [&](const WsdDatagram& datagram) {
     for (WsdProbeMatch& match :
-         read_wsd_probe_matches(std::string_view(buffer.data(), datagram.size), probe_id)) {
+         read_wsd_probe_matches(std::string_view(reinterpret_cast<const char*>(buffer.data()), datagram.size), probe_id)) {
       if (!match.scanner || devices.size() >= kDeviceLimit) continue;
       const bool known = std::any_of(devices.begin(), devices.end(),
                                      [&](const WsdDevice& device) { return device.source == datagram.source; });

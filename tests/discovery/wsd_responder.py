@@ -37,7 +37,7 @@ import threading
 import time
 import xml.etree.ElementTree as ET
 
-from hostile_responder import T_PTR, first_question, message, scanner
+from hostile_responder import T_PTR, group_socket, message, queries, scanner
 
 GROUP = "239.255.255.250"
 PORT = 3702
@@ -281,30 +281,12 @@ def send_later(sender, answers, destination, delay):
             pass  # over the largest datagram the kernel sends
 
 
-def mdns_sockets(address):
-    """The sockets of the multicast DNS side of the device of kind both."""
-    sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-    sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    sock.bind(("0.0.0.0", MDNS_PORT))
-    sock.setsockopt(socket.IPPROTO_IP, socket.IP_ADD_MEMBERSHIP,
-                    socket.inet_aton(MDNS_GROUP) + socket.inet_aton(address))
-    sock.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_IF, socket.inet_aton(address))
-    sender = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-    sender.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    sender.bind((address, MDNS_PORT))
-    sender.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_IF, socket.inet_aton(address))
-    return sock, sender
-
-
-def answer_mdns(sock, sender, address):
+def answer_mdns(sock, address):
+    """The multicast DNS side of the device of kind both."""
     answer = message(scanner("Both Scanner", "both", address, "Kelvane MX-300"))
-    while True:
-        data = sock.recv(9000)
-        if len(data) < 12 or data[2] & 0x80:
-            continue
-        labels, qtype = first_question(data)
+    for labels, qtype in queries(sock):
         if qtype == T_PTR and labels[:1] == ["_uscan"]:
-            sender.sendto(answer, (MDNS_GROUP, MDNS_PORT))
+            sock.sendto(answer, (MDNS_GROUP, MDNS_PORT))
 
 
 def main():
@@ -320,9 +302,9 @@ def main():
         else:
             serve_metadata(address, kind, log_file)
         if kind == "both":
-            threading.Thread(target=answer_mdns, args=(*mdns_sockets(address), address), daemon=True).start()
+            threading.Thread(target=answer_mdns, args=(group_socket(address), address), daemon=True).start()
     sock, senders = probe_sockets(devices)
-    open(ready, "w").close()
+    open(ready, "w", encoding="utf-8").close()
     answer_probes(sock, senders, devices, log_file, others)
 
 
