@@ -1,6 +1,7 @@
 #include "discovery/metadata_fetch.h"
 
 #include <arpa/inet.h>
+#include <poll.h>
 
 #include <algorithm>
 #include <array>
@@ -161,17 +162,23 @@ bool MetadataFetches::start(std::size_t id, const std::string& url, unsigned lin
 
 std::vector<FinishedFetch> MetadataFetches::wait(std::span<const int> descriptors, std::chrono::milliseconds wait) {
   std::vector<FinishedFetch> finished;
-  if (multi_ == nullptr) return finished;
   // The run's own sockets: at most the two of the WS-Discovery link.
-  std::array<curl_waitfd, 2> extra{};
+  std::array<pollfd, 2> extra{};
+  std::array<curl_waitfd, 2> curl_extra{};
   unsigned count = 0;
   for (const int descriptor : descriptors) {
     if (descriptor < 0 || count == extra.size()) continue;
-    extra[count++] = {descriptor, CURL_WAIT_POLLIN, 0};
+    extra[count] = {descriptor, POLLIN, 0};
+    curl_extra[count++] = {descriptor, CURL_WAIT_POLLIN, 0};
   }
   const int timeout = static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(wait.count(), 0, 60'000));
   int ready = 0;
-  curl_multi_poll(multi_, extra.data(), count, timeout, &ready);
+  // Without libcurl's own wait (none set up, or it failed), the sockets are waited on alone, so
+  // that the run never spins.
+  if (multi_ == nullptr || curl_multi_poll(multi_, curl_extra.data(), count, timeout, &ready) != CURLM_OK) {
+    ::poll(extra.data(), count, timeout);
+    return finished;
+  }
   int still_running = 0;
   curl_multi_perform(multi_, &still_running);
   int left = 0;

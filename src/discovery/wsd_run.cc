@@ -57,8 +57,11 @@ bool WsdRun::run(Clock::time_point deadline, const WsdRunEvents& events, const s
     for (WsdProbeMatch& match :
          read_wsd_probe_matches(std::string_view(reinterpret_cast<const char*>(buffer.data()), datagram.size), probe_id)) {
       if (!match.scanner || devices.size() >= kDeviceLimit) continue;
-      const bool known = std::any_of(devices.begin(), devices.end(),
-                                     [&](const WsdDevice& device) { return device.source == datagram.source; });
+      // A device that answers over IPv4 and IPv6 answers twice, from two addresses, with one
+      // endpoint: it is one device, at the address of its first answer.
+      const bool known = std::any_of(devices.begin(), devices.end(), [&](const WsdDevice& device) {
+        return device.source == datagram.source || device.endpoint == match.endpoint;
+      });
       if (known || !events.heard(datagram.source)) return;
       WsdDevice device;
       device.source = datagram.source;

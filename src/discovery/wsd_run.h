@@ -1,8 +1,9 @@
 // One WS-Discovery run: the Probe for scanner devices sent on the chosen interfaces (and once
 // again, as SOAP over UDP repeats a multicast message), the ProbeMatches read until the time is
 // up, and the metadata of each new device asked for once, from the address its answer came
-// from, while the answers go on coming. A device is one address: the first scanner endpoint
-// that answers from an address is the device there.
+// from, while the answers go on coming. A device is one address and one endpoint: the first
+// scanner endpoint that answers from an address is the device there, and an endpoint that
+// answers again from another address (over the other IP version) is the same device.
 #pragma once
 
 #include <atomic>

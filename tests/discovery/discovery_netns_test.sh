@@ -382,17 +382,24 @@ expect_lines one "$lab"$'\n'"$buero"$'\n'"$twin2"
 # A responder that answers over IPv6 alone, on a link of its own made now (so that the runs
 # above, on every interface, do not wait for it): listed at the end of the run, with its model
 # and its IPv6 address, and with no add command, since the backend registers IPv4 addresses.
+# It answers WS-Discovery over IPv6 too, at the same address: one line, with its metadata.
 ns_6=$tag-6
 if ! { lab_add "$ns_6" && lab_no_dad "$ns_q" "$ns_6" && lab_link "$ns_q" vq6 "" "$ns_6" vr6 &&
-       lab_ip "$ns_6" -6 addr add fd77:6::2/64 dev vr6 nodad; }; then
+       lab_ip "$ns_6" -6 addr add fd77:6::2/64 dev vr6 nodad &&
+       lab_ip "$ns_q" -6 addr add fd77:6::1/64 dev vq6 nodad; }; then
   fail "cannot make and link the IPv6 namespace"
   exit 1
 fi
 lab_background "$ns_6" python3 -B "$here/ipv6_responder.py" vr6 fd77:6::2 "$SANDBOX_ROOT/six.ready"
+lab_background "$ns_6" python3 -B "$here/wsd_responder.py" "$SANDBOX_ROOT/wsd6.ready" "$SANDBOX_ROOT/wsd6.log" \
+  fd77:6::2%vr6=six
 wait_ready six
+wait_ready wsd6
 run_discover six --interface vq6 --timeout 1
 expect_status six 0
-expect_lines six '{"instance":"Six Scanner","host":"six.local","ip":null,"port":80,"services":["_uscan._tcp"],"ty":"Kelvane MX-200","usb_MDL":null,"product":null,"model":"MX-200","add":null,"ipv6":["fd77:6::2"],"listed_for":"scanning","protocols":["mdns"],"wsd":null}'
+expect_lines six '{"instance":"Six Scanner","host":"six.local","ip":null,"port":80,"services":["_uscan._tcp"],"ty":"Kelvane MX-200","usb_MDL":null,"product":null,"model":"MX-200","add":null,"ipv6":["fd77:6::2"],"listed_for":"scanning","protocols":["mdns","wsd"],"wsd":{"endpoint":"urn:uuid:5e1ec7ed-0000-4000-8000-000000000002","types":["Device","ScanDeviceType"],"xaddrs":["http://[fd77:6::2]:5357/5e1ec7ed-0000-4000-8000-000000000002"],"metadata_version":3,"manufacturer":"Kelvane","model_name":"LumaScan MX-200","model_number":"MX-200","friendly_name":"Six Scanner"}}'
+grep -qx "get fd77:6::2 /5e1ec7ed-0000-4000-8000-000000000002" "$SANDBOX_ROOT/wsd6.log" ||
+  fail "six: the metadata was not asked at the device's IPv6 address: $(cat "$SANDBOX_ROOT/wsd6.log")"
 
 # Misuse: status 2 and the usage on standard error, nothing on standard output. Run here, not
 # with the other usage tests, so that a regression that let one through would still send its

@@ -6,12 +6,14 @@ wire helpers it imports from hostile_responder.py leave no bytecode in the sourc
 
 Run by discovery_netns_test.sh inside a network namespace the test made, never on the
 machine's own network: it refuses to run unless its network namespace differs from the one
-named in LUMORA_HOST_NETNS. Each ADDRESS (an IPv4 address of this namespace) is one device of
-that KIND. Every device answers a WS-Discovery Probe for scanner devices (heard on
-239.255.255.250:3702) by unicast from its own address, and serves its metadata over HTTP at
-http://ADDRESS:5357/ to a WS-Transfer Get. The kinds:
+named in LUMORA_HOST_NETNS. Each ADDRESS (an IPv4 address of this namespace, or an IPv6 one
+followed by %INTERFACE) is one device of that KIND. Every device answers a WS-Discovery Probe
+for scanner devices (heard on 239.255.255.250:3702, or [ff02::c]:3702 on INTERFACE) by unicast
+from its own address, and serves its metadata over HTTP at port 5357 of its address to a
+WS-Transfer Get. The kinds:
 
   known      a scanner of a model the catalogue knows ("Kelvane" "LumaScan MX-200")
+  six        the same over IPv6 as "Six Scanner", the device ipv6_responder.py announces
   unknown    a scanner of a model it does not know ("Other Maker" "Z9")
   both       a scanner of a known model ("Kelvane" "MX-300") that also answers multicast DNS
              questions for _uscan._tcp as the instance "Both Scanner" on host both.local
@@ -32,6 +34,7 @@ import os
 import random
 import re
 import socket
+import struct
 import sys
 import threading
 import time
@@ -40,6 +43,7 @@ import xml.etree.ElementTree as ET
 from hostile_responder import T_PTR, group_socket, message, queries, scanner
 
 GROUP = "239.255.255.250"
+GROUP6 = "ff02::c"
 PORT = 3702
 HTTP_PORT = 5357
 MDNS_GROUP = "224.0.0.251"
@@ -53,6 +57,7 @@ GET = "http://schemas.xmlsoap.org/ws/2004/09/transfer/Get"
 
 MODELS = {
     "known": ("Kelvane", "LumaScan MX-200", "Front Desk Scanner"),
+    "six": ("Kelvane", "LumaScan MX-200", "Six Scanner"),
     "unknown": ("Other Maker", "Z9", "Basement Scanner"),
     "both": ("Kelvane", "MX-300", "Both Scanner"),
     "endless": ("Kelvane", "MX-200", "Endless"),
@@ -70,8 +75,18 @@ def log(path, line):
         out.write(line + "\n")
 
 
+def family_of(address):
+    return socket.AF_INET6 if ":" in address else socket.AF_INET
+
+
 def endpoint_of(address):
-    return "urn:uuid:5e1ec7ed-0000-4000-8000-%012x" % int.from_bytes(socket.inet_aton(address), "big")
+    """An endpoint address of the device's own: its last six address bytes in a UUID."""
+    number = int.from_bytes(socket.inet_pton(family_of(address), address)[-6:], "big")
+    return "urn:uuid:5e1ec7ed-0000-4000-8000-%012x" % number
+
+
+def url_host(address):
+    return "[%s]" % address if ":" in address else address
 
 
 def probe_matches(relates_to, endpoint, xaddrs, types="wscn:ScanDeviceType"):
@@ -186,7 +201,8 @@ class Metadata(http.server.BaseHTTPRequestHandler):
 
 def serve_metadata(address, kind, log_file):
     handler = type("Handler", (Metadata,), {"kind": kind, "log_file": log_file})
-    server = http.server.ThreadingHTTPServer((address, HTTP_PORT), handler)
+    server_class = type("Server", (http.server.ThreadingHTTPServer,), {"address_family": family_of(address)})
+    server = server_class((address, HTTP_PORT), handler)
     server.daemon_threads = True
     threading.Thread(target=server.serve_forever, daemon=True).start()
 
@@ -222,19 +238,24 @@ def garbage(relates_to, endpoint, xaddrs):
     return out + flood + [good]
 
 
-def probe_sockets(devices):
-    """The socket that hears Probes on the group, and one a device that answers from its address."""
-    sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+def probe_sockets(devices, family, interface):
+    """The socket that hears Probes on the group of the family, and one a device of that family
+    that answers from its address."""
+    sock = socket.socket(family, socket.SOCK_DGRAM)
     sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    sock.bind(("0.0.0.0", PORT))
+    if family == socket.AF_INET6:
+        sock.setsockopt(socket.IPPROTO_IPV6, socket.IPV6_V6ONLY, 1)
+        sock.bind(("::", PORT))
+        sock.setsockopt(socket.IPPROTO_IPV6, socket.IPV6_JOIN_GROUP,
+                        socket.inet_pton(family, GROUP6) + struct.pack("@I", socket.if_nametoindex(interface)))
+    else:
+        sock.bind(("0.0.0.0", PORT))
     senders = {}
-    for address, kind in devices:
-        if kind == "other":
-            continue
-        if not senders:  # the devices share one interface: the group is joined once, there
+    for address, _ in devices:
+        if family == socket.AF_INET and not senders:  # one interface: the group is joined there once
             sock.setsockopt(socket.IPPROTO_IP, socket.IP_ADD_MEMBERSHIP,
                             socket.inet_aton(GROUP) + socket.inet_aton(address))
-        sender = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        sender = socket.socket(family, socket.SOCK_DGRAM)
         sender.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
         sender.bind((address, PORT))
         senders[address] = sender
@@ -256,10 +277,8 @@ def answer_probes(sock, senders, devices, log_file, others):
         if action != PROBE or not re.search(rb'xmlns:%s="%s"' % (prefix.encode(), SCAN.encode()), data):
             continue
         for address, kind in devices:
-            if kind == "other":
-                continue
             log(log_file, "probe %s" % address)
-            xaddrs = "http://%s:%d/%s" % (address, HTTP_PORT, endpoint_of(address)[9:])
+            xaddrs = "http://%s:%d/%s" % (url_host(address), HTTP_PORT, endpoint_of(address)[9:])
             if kind == "elsewhere":
                 xaddrs = "http://%s:%d/elsewhere http://printer.invalid:%d/byname" % (others[0], HTTP_PORT, HTTP_PORT)
             if kind == "garbage":
@@ -291,7 +310,11 @@ def answer_mdns(sock, address):
 
 def main():
     ready, log_file = sys.argv[1], sys.argv[2]
-    devices = [tuple(spec.split("=", 1)) for spec in sys.argv[3:]]
+    devices, interfaces = [], {}
+    for spec in sys.argv[3:]:
+        address, kind = spec.split("=", 1)
+        address, _, interfaces[family_of(address)] = address.partition("%")
+        devices.append((address, kind))
     here = os.readlink("/proc/self/ns/net")
     if not os.environ.get("LUMORA_HOST_NETNS") or here == os.environ["LUMORA_HOST_NETNS"]:
         sys.exit("wsd_responder: not in a network namespace of the test; refusing to run")
@@ -303,9 +326,17 @@ def main():
             serve_metadata(address, kind, log_file)
         if kind == "both":
             threading.Thread(target=answer_mdns, args=(group_socket(address), address), daemon=True).start()
-    sock, senders = probe_sockets(devices)
+    answering = []
+    for family, interface in interfaces.items():
+        of_family = [(a, k) for a, k in devices if family_of(a) == family and k != "other"]
+        sock, senders = probe_sockets(of_family, family, interface)
+        answering.append(threading.Thread(target=answer_probes, args=(sock, senders, of_family, log_file, others),
+                                          daemon=True))
     open(ready, "w", encoding="utf-8").close()
-    answer_probes(sock, senders, devices, log_file, others)
+    for thread in answering:
+        thread.start()
+    for thread in answering:
+        thread.join()
 
 
 if __name__ == "__main__":
