@@ -252,8 +252,9 @@ lab_responder "$ns_q" lumtest-q vq1 "$SANDBOX_ROOT/services-q"
 # The hostile responder: junk, an answer from another port and a withdrawn scanner print
 # nothing; the scanner whose address must be asked for is found through a stream of datagrams;
 # the answer to another querier counts; every line comes at once, and the run ends on time.
+# Multicast DNS alone, so that no line waits for the answers to a WS-Discovery probe.
 wait_ready hostile
-run_discover hostile --interface vq3 --timeout 2
+run_discover hostile --interface vq3 --timeout 2 --protocol mdns
 expect_status hostile 0
 expect_lines hostile "$(line Survivor survivor.local 10.77.3.2 80 '["_uscan._tcp"]' '"Kelvane MX-300"' null MX-300 Survivor scanning)
 $(line Asked asked.local 10.77.3.2 80 '["_uscan._tcp"]' '"Kelvane MX-200"' null MX-200 Asked scanning)
@@ -328,10 +329,10 @@ wsd_log_line() {  # the number of the next line of the responders' log
 wait_ready wsd
 touch "$SANDBOX_ROOT/wsd.log"
 from=$(wsd_log_line)
-run_discover wsd --interface vq4 --timeout 1.5
+run_discover wsd --interface vq4 --timeout 2
 expect_status wsd 0
 expect_lines wsd "$(wsd_lines all)"
-expect_on_time wsd 1500 1000 '"protocols":["mdns"'
+expect_on_time wsd 2000 1500 '"protocols":["mdns"'
 expect_asked wsd "$from"
 [[ ! -s $SANDBOX_ROOT/wsd.err ]] || fail "wsd: wrote to standard error: $(cat "$SANDBOX_ROOT/wsd.err")"
 
