@@ -8,9 +8,9 @@
 # shellcheck disable=SC2034  # used by the scripts that source this file
 {
   # The build of the tool and its packages: lumoraconf-query's discover is built with ldns,
-  # found by pkg-config; CPack wants dpkg-dev and file, so that dpkg-shlibdeps works out the
+  # libxml2 and libcurl, found by pkg-config; CPack wants dpkg-dev and file, so that dpkg-shlibdeps works out the
   # package's dependencies.
-  lumora_build_packages=(cmake ninja-build g++ pkg-config libldns-dev dpkg-dev file)
+  lumora_build_packages=(cmake ninja-build g++ pkg-config libldns-dev libxml2-dev libcurl4-openssl-dev dpkg-dev file)
   # The whole test suite besides (test-all.sh; hardening.sh too): the man page tests want groff
   # and mandoc, the collection's tests ansible-core, and its sanity tests the Python modules
   # that ansible-test would otherwise download (voluptuous, yamllint, pylint, pycodestyle); the

@@ -1,8 +1,6 @@
 #include "discovery/mdns_link.h"
 
 #include <arpa/inet.h>
-#include <ifaddrs.h>
-#include <net/if.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -11,7 +9,8 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
-#include <memory>
+
+#include "discovery/multicast_socket.h"
 
 namespace lumora {
 namespace {
@@ -21,63 +20,6 @@ constexpr char kGroup6[] = "ff02::fb";
 constexpr std::uint16_t kMdnsPort = 5353;
 // RFC 6762, section 11: multicast DNS is sent with an IP time to live (hop limit) of 255.
 constexpr int kMulticastTtl = 255;
-
-struct IfaddrsFree {
-  void operator()(ifaddrs* list) const { freeifaddrs(list); }
-};
-
-bool usable(const ifaddrs& entry) {
-  constexpr unsigned kWanted = IFF_UP | IFF_MULTICAST;
-  return entry.ifa_addr != nullptr &&
-         (entry.ifa_addr->sa_family == AF_INET || entry.ifa_addr->sa_family == AF_INET6) &&
-         (entry.ifa_flags & kWanted) == kWanted && (entry.ifa_flags & IFF_LOOPBACK) == 0;
-}
-
-// A socket of the family with the options every one needs: the time to live of multicast DNS,
-// and the interface each datagram came in on, so that answers from two links are not taken for
-// one device's. With shared_port, bound to port 5353 beside other sockets of this host;
-// otherwise to an ephemeral port. Invalid, with reason set, when that fails.
-UniqueFd open_socket(int family, bool shared_port, std::string& reason) {
-  UniqueFd socket(::socket(family, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-  const int on = 1;
-  const int ttl = kMulticastTtl;
-  const bool six = family == AF_INET6;
-  if (!socket ||
-      (six ? setsockopt(socket.get(), IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on) != 0 ||
-                 setsockopt(socket.get(), IPPROTO_IPV6, IPV6_MULTICAST_HOPS, &ttl, sizeof ttl) != 0 ||
-                 setsockopt(socket.get(), IPPROTO_IPV6, IPV6_RECVPKTINFO, &on, sizeof on) != 0
-           : setsockopt(socket.get(), IPPROTO_IP, IP_MULTICAST_TTL, &ttl, sizeof ttl) != 0 ||
-                 setsockopt(socket.get(), IPPROTO_IP, IP_PKTINFO, &on, sizeof on) != 0)) {
-    reason = std::string("cannot open a UDP socket: ") + std::strerror(errno);
-    return {};
-  }
-  if (shared_port && (setsockopt(socket.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
-                      setsockopt(socket.get(), SOL_SOCKET, SO_REUSEPORT, &on, sizeof on) != 0)) {
-    reason = std::string("cannot share port 5353: ") + std::strerror(errno);
-    return {};
-  }
-  const std::uint16_t port = shared_port ? kMdnsPort : 0;
-  int bound = -1;
-  if (six) {
-    sockaddr_in6 local{};
-    local.sin6_family = AF_INET6;
-    local.sin6_port = htons(port);
-    local.sin6_addr = in6addr_any;
-    bound = ::bind(socket.get(), reinterpret_cast<const sockaddr*>(&local), sizeof local);
-  } else {
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_port = htons(port);
-    local.sin_addr.s_addr = htonl(INADDR_ANY);
-    bound = ::bind(socket.get(), reinterpret_cast<const sockaddr*>(&local), sizeof local);
-  }
-  if (bound != 0) {
-    reason = std::string(shared_port ? "cannot bind port 5353: " : "cannot bind a UDP socket: ") +
-             std::strerror(errno);
-    return {};
-  }
-  return socket;
-}
 
 bool join(int socket, int family, unsigned index) {
   if (family == AF_INET6) {
@@ -92,61 +34,10 @@ bool join(int socket, int family, unsigned index) {
          setsockopt(socket, IPPROTO_IP, IP_ADD_MEMBERSHIP, &membership, sizeof membership) == 0;
 }
 
-bool send_to_group(int socket, int family, unsigned index, const std::vector<std::uint8_t>& message) {
-  ssize_t written = -1;
-  if (family == AF_INET6) {
-    sockaddr_in6 group{};
-    group.sin6_family = AF_INET6;
-    group.sin6_port = htons(kMdnsPort);
-    group.sin6_scope_id = index;  // a link-local group is a group of one link
-    if (inet_pton(AF_INET6, kGroup6, &group.sin6_addr) != 1 ||
-        setsockopt(socket, IPPROTO_IPV6, IPV6_MULTICAST_IF, &index, sizeof index) != 0) {
-      return false;
-    }
-    written = ::sendto(socket, message.data(), message.size(), 0, reinterpret_cast<const sockaddr*>(&group),
-                       sizeof group);
-  } else {
-    sockaddr_in group{};
-    group.sin_family = AF_INET;
-    group.sin_port = htons(kMdnsPort);
-    ip_mreqn choice{};
-    choice.imr_ifindex = static_cast<int>(index);
-    if (inet_pton(AF_INET, kGroup4, &group.sin_addr) != 1 ||
-        setsockopt(socket, IPPROTO_IP, IP_MULTICAST_IF, &choice, sizeof choice) != 0) {
-      return false;
-    }
-    written = ::sendto(socket, message.data(), message.size(), 0, reinterpret_cast<const sockaddr*>(&group),
-                       sizeof group);
-  }
-  return written == static_cast<ssize_t>(message.size());
-}
-
 }  // namespace
 
 bool MulticastLink::open(const std::string& name, std::string& error) {
-  ifaddrs* raw = nullptr;
-  if (getifaddrs(&raw) != 0) {
-    error = std::string("cannot list the network interfaces: ") + std::strerror(errno);
-    return false;
-  }
-  const std::unique_ptr<ifaddrs, IfaddrsFree> list(raw);
-  interfaces_.clear();
-  for (const ifaddrs* entry = list.get(); entry != nullptr; entry = entry->ifa_next) {
-    if (!usable(*entry) || (!name.empty() && name != entry->ifa_name)) continue;
-    auto known = std::find_if(interfaces_.begin(), interfaces_.end(),
-                              [&](const LinkInterface& interface) { return interface.name == entry->ifa_name; });
-    if (known == interfaces_.end()) {
-      const unsigned index = if_nametoindex(entry->ifa_name);
-      if (index == 0) continue;
-      known = interfaces_.insert(interfaces_.end(), LinkInterface{entry->ifa_name, index});
-    }
-    (entry->ifa_addr->sa_family == AF_INET6 ? known->ipv6 : known->ipv4) = true;
-  }
-  if (interfaces_.empty()) {
-    error = name.empty() ? "no network interface is up with multicast and an IP address"
-                         : "interface " + name + " is not up with multicast and an IP address";
-    return false;
-  }
+  if (!usable_link_interfaces(name, interfaces_, error)) return false;
   if (open_sockets(true, fallback_reason_)) return true;
   std::string reason;
   if (!open_sockets(false, reason)) {
@@ -164,7 +55,8 @@ bool MulticastLink::open_sockets(bool shared_port, std::string& reason) {
     const bool wanted = std::any_of(interfaces_.begin(), interfaces_.end(),
                                     [&](const LinkInterface& interface) { return six ? interface.ipv6 : interface.ipv4; });
     if (!wanted) continue;
-    UniqueFd socket = open_socket(family, shared_port, reason);
+    // Shared, port 5353 beside other sockets of this host; otherwise an ephemeral one.
+    UniqueFd socket = open_multicast_socket(family, kMulticastTtl, shared_port ? kMdnsPort : 0, shared_port, reason);
     if (!socket) return false;
     bool joined = !shared_port;  // a one-shot query's answer comes by unicast
     for (const LinkInterface& interface : interfaces_) {
@@ -193,8 +85,10 @@ bool MulticastLink::send_on(unsigned index, const std::vector<std::uint8_t>& mes
                                       [&](const LinkInterface& known) { return known.index == index; });
   if (interface == interfaces_.end() || message.empty()) return false;
   bool sent = false;
-  if (interface->ipv4 && socket4_) sent = send_to_group(socket4_.get(), AF_INET, index, message);
-  if (interface->ipv6 && socket6_) sent = send_to_group(socket6_.get(), AF_INET6, index, message) || sent;
+  if (interface->ipv4 && socket4_) sent = send_to_group(socket4_.get(), AF_INET, kGroup4, kMdnsPort, index, message);
+  if (interface->ipv6 && socket6_) {
+    sent = send_to_group(socket6_.get(), AF_INET6, kGroup6, kMdnsPort, index, message) || sent;
+  }
   return sent;
 }
 
@@ -205,43 +99,9 @@ LinkDatagram MulticastLink::receive(std::span<std::uint8_t> buffer, std::chrono:
   if (::poll(ready.data(), ready.size(), timeout) <= 0) return {};
   const bool six = (ready[0].revents & POLLIN) == 0;
   if (six && (ready[1].revents & POLLIN) == 0) return {};
-  sockaddr_storage sender{};
-  iovec data{buffer.data(), buffer.size()};
-  // Room for the one control message asked for, the packet information of either family.
-  alignas(cmsghdr) std::array<char, CMSG_SPACE(sizeof(in6_pktinfo))> control{};
-  msghdr header{};
-  header.msg_name = &sender;
-  header.msg_namelen = sizeof sender;
-  header.msg_iov = &data;
-  header.msg_iovlen = 1;
-  header.msg_control = control.data();
-  header.msg_controllen = control.size();
-  // MSG_TRUNC makes recvmsg tell the datagram's whole size, so an oversized one is seen.
-  const ssize_t got = ::recvmsg(six ? socket6_.get() : socket4_.get(), &header, MSG_TRUNC | MSG_DONTWAIT);
-  if (got <= 0 || static_cast<std::size_t>(got) >= buffer.size()) return {};
-  std::uint16_t port = 0;
-  if (sender.ss_family == AF_INET6) {
-    sockaddr_in6 from{};
-    std::memcpy(&from, &sender, sizeof from);
-    port = ntohs(from.sin6_port);
-  } else if (sender.ss_family == AF_INET) {
-    sockaddr_in from{};
-    std::memcpy(&from, &sender, sizeof from);
-    port = ntohs(from.sin_port);
-  }
-  if (port != kMdnsPort) return {};
-  LinkDatagram datagram{static_cast<std::size_t>(got), 0};
-  for (cmsghdr* part = CMSG_FIRSTHDR(&header); part != nullptr; part = CMSG_NXTHDR(&header, part)) {
-    if (part->cmsg_level == IPPROTO_IP && part->cmsg_type == IP_PKTINFO) {
-      in_pktinfo info{};
-      std::memcpy(&info, CMSG_DATA(part), sizeof info);
-      datagram.link = static_cast<unsigned>(info.ipi_ifindex);
-    } else if (part->cmsg_level == IPPROTO_IPV6 && part->cmsg_type == IPV6_PKTINFO) {
-      in6_pktinfo info{};
-      std::memcpy(&info, CMSG_DATA(part), sizeof info);
-      datagram.link = info.ipi6_ifindex;
-    }
-  }
+  const ReceivedDatagram received = receive_datagram(six ? socket6_.get() : socket4_.get(), buffer);
+  if (received.size == 0 || received.size >= buffer.size() || received.port != kMdnsPort) return {};
+  const LinkDatagram datagram{received.size, received.link};
   // A socket hears the group on any interface another socket of this host joined it on.
   const bool chosen = std::any_of(interfaces_.begin(), interfaces_.end(),
                                   [&](const LinkInterface& known) { return known.index == datagram.link; });

@@ -16,15 +16,9 @@
 #include <vector>
 
 #include "common/unique_file.h"
+#include "discovery/link_interfaces.h"
 
 namespace lumora {
-
-struct LinkInterface {
-  std::string name;
-  unsigned index = 0;
-  bool ipv4 = false;  // has an address of the family
-  bool ipv6 = false;
-};
 
 // A datagram taken in: its size (0 when none came in time or it was no responder's) and the
 // index of the interface it came in on.

@@ -42,7 +42,7 @@ constexpr char kUsage[] =
     "       lumoraconf-query log\n"
     "       lumoraconf-query plan [--replace] name=NAME model=MODEL ip=ADDRESS|nodename=NODE\n"
     "       lumoraconf-query check [--text]\n"
-    "       lumoraconf-query discover [--timeout SECONDS] [--interface NAME]\n"
+    "       lumoraconf-query discover [--timeout SECONDS] [--interface NAME] [--protocol mdns|wsd|all]\n"
     "       lumoraconf-query --version | --help\n"
     "  models   model names the catalogue knows, one a line, without their quotes\n"
     "  devices  registered devices, one JSON object a line\n"
@@ -53,7 +53,8 @@ constexpr char kUsage[] =
     "           refusal (exit status 3); --replace: as after lumoraconf -r NAME\n"
     "  check    where the backend reads the device file otherwise than meant, one JSON\n"
     "           object a line (exit status 1 when there is any); --text: LINE: KIND: message\n"
-    "  discover scanners answering on the local networks, one JSON object a line\n"
+    "  discover scanners answering multicast DNS or WS-Discovery on the local networks, one JSON\n"
+    "           object a line\n"
     "  -z       end each model name, device name or label with a NUL byte, not a line feed\n"
     "  --prefix only the model names, device names or labels that begin with TEXT\n"
     "Options may stand before or after the command; those of plan before the words of -a.\n";
@@ -250,7 +251,7 @@ const Command* find_command(std::string_view name) {
   return nullptr;
 }
 
-// discover reads options of its own (--timeout, --interface), which no other command takes,
+// discover reads options of its own (--timeout, --interface, --protocol), which no other command takes,
 // so the words after it are all its own; none of the list options applies to it.
 int discover_command(int argc, char** argv, int at) {
   for (int i = 1; i < at; ++i) {

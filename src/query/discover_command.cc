@@ -4,10 +4,12 @@
 #include <net/if.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
+#include <thread>
 
 #include "catalogue/model_match.h"
 #include "discovery/discovery_run.h"
@@ -45,6 +47,15 @@ void append_text_or_null(std::string& out, const char* key, std::string_view val
   } else {
     append_json_string(out, value);
   }
+}
+
+void append_text_list(std::string& out, const std::vector<std::string>& texts) {
+  out += '[';
+  for (const std::string& text : texts) {
+    if (out.back() != '[') out += ',';
+    append_json_string(out, text);
+  }
+  out += ']';
 }
 
 std::string dotted(const std::array<std::uint8_t, 4>& address) {
@@ -112,9 +123,43 @@ std::string friendly_name_for(const std::string& instance, std::vector<std::stri
   return chosen;
 }
 
-std::string discovered_scanner_line(const FoundDevice& scanner,
+std::vector<std::string> model_descriptions(const DiscoveredDevice& device) {
+  std::vector<std::string> descriptions;
+  if (device.mdns) descriptions = {device.mdns->ty, device.mdns->usb_mdl, device.mdns->product};
+  if (device.wsd && device.wsd->has_metadata) {
+    const WsdMetadata& metadata = device.wsd->metadata;
+    descriptions.push_back(metadata.manufacturer + " " + metadata.model_name);
+    descriptions.push_back(metadata.model_name);
+    descriptions.push_back(metadata.model_number);
+  }
+  return descriptions;
+}
+
+bool announces_scanning(const DiscoveredDevice& device) {
+  // The WS-Discovery run keeps only the devices that answered as scanners.
+  return device.wsd.has_value() || (device.mdns && device.mdns->scan);
+}
+
+std::string discovered_scanner_line(const DiscoveredDevice& device,
                                     const std::vector<std::string>& catalogue_names,
                                     std::size_t model_index, std::vector<std::string>& taken) {
+  // What multicast DNS said names the device when it answered there; otherwise its metadata
+  // and the address WS-Discovery heard it from do.
+  FoundDevice scanner;
+  if (device.mdns) {
+    scanner = *device.mdns;
+  } else if (device.wsd) {
+    const WsdDevice& wsd = *device.wsd;
+    const WsdMetadata& metadata = wsd.metadata;
+    scanner.instance = !metadata.friendly_name.empty() ? metadata.friendly_name
+                       : !metadata.model_name.empty() ? metadata.manufacturer + " " + metadata.model_name
+                                                      : wsd.endpoint;
+    scanner.host = wsd.source.text();
+    scanner.has_address = !wsd.source.ipv6;
+    scanner.address = wsd.source.address;
+    if (wsd.source.ipv6) scanner.ipv6.push_back(wsd.source.address6);
+    scanner.port = wsd.port;
+  }
   const std::string ip = scanner.has_address ? dotted(scanner.address) : std::string();
   std::string out = "{";
   append_key(out, "instance");
@@ -125,12 +170,7 @@ std::string discovered_scanner_line(const FoundDevice& scanner,
   append_key(out, "port");
   out += std::to_string(scanner.port);
   append_key(out, "services");
-  out += '[';
-  for (const std::string& service : scanner.services) {
-    if (out.back() != '[') out += ',';
-    append_json_string(out, service);
-  }
-  out += ']';
+  append_text_list(out, scanner.services);
   append_text_or_null(out, "ty", scanner.ty);
   append_text_or_null(out, "usb_MDL", scanner.usb_mdl);
   append_text_or_null(out, "product", scanner.product);
@@ -160,13 +200,40 @@ std::string discovered_scanner_line(const FoundDevice& scanner,
   }
   out += ']';
   append_key(out, "listed_for");
-  append_json_string(out, scanner.scan ? "scanning" : "model");
+  append_json_string(out, announces_scanning(device) ? "scanning" : "model");
+  append_key(out, "protocols");
+  std::vector<std::string> protocols;
+  if (device.mdns) protocols.emplace_back("mdns");
+  if (device.wsd) protocols.emplace_back("wsd");
+  append_text_list(out, protocols);
+  append_key(out, "wsd");
+  if (!device.wsd) {
+    out += "null";
+  } else {
+    const WsdDevice& wsd = *device.wsd;
+    out += '{';
+    append_key(out, "endpoint");
+    append_json_string(out, wsd.endpoint);
+    append_key(out, "types");
+    append_text_list(out, wsd.types);
+    append_key(out, "xaddrs");
+    append_text_list(out, wsd.xaddrs);
+    append_key(out, "metadata_version");
+    out += std::to_string(wsd.metadata_version);
+    append_text_or_null(out, "manufacturer", wsd.metadata.manufacturer);
+    append_text_or_null(out, "model_name", wsd.metadata.model_name);
+    append_text_or_null(out, "model_number", wsd.metadata.model_number);
+    append_text_or_null(out, "friendly_name", wsd.metadata.friendly_name);
+    out += '}';
+  }
   out += "}\n";
   return out;
 }
 
 int run_discover_command(const QuerySources& sources, const std::vector<std::string>& args) {
   DiscoveryOptions options;
+  bool use_mdns = true;
+  bool use_wsd = true;
   for (std::size_t i = 0; i < args.size(); i += 2) {
     if (i + 1 >= args.size()) return usage_error(args[i] + " needs a value");
     const std::string& value = args[i + 1];
@@ -180,6 +247,12 @@ int run_discover_command(const QuerySources& sources, const std::vector<std::str
         return usage_error("not an interface name: " + value);
       }
       options.interface = value;
+    } else if (args[i] == "--protocol") {
+      if (value != "mdns" && value != "wsd" && value != "all") {
+        return usage_error("--protocol takes mdns, wsd or all: " + value);
+      }
+      use_mdns = value != "wsd";
+      use_wsd = value != "mdns";
     } else {
       return usage_error("unknown option: " + args[i]);
     }
@@ -192,12 +265,14 @@ int run_discover_command(const QuerySources& sources, const std::vector<std::str
   }
   std::vector<std::string> taken;
   bool written = true;
-  const auto print = [&](const FoundDevice& scanner) {
-    const std::size_t model = match_catalogue_model(names, {scanner.ty, scanner.usb_mdl, scanner.product});
+  const auto print = [&](const DiscoveredDevice& device) {
+    const std::vector<std::string> descriptions = model_descriptions(device);
+    const std::size_t model =
+        match_catalogue_model(names, std::vector<std::string_view>(descriptions.begin(), descriptions.end()));
     // A device that does not announce scanning is one of the maker's only when the catalogue
     // knows its model; any other printer is none of this backend's business.
-    if (!scanner.scan && model == kNoModelMatch) return true;
-    const std::string line = discovered_scanner_line(scanner, names, model, taken);
+    if (!announces_scanning(device) && model == kNoModelMatch) return true;
+    const std::string line = discovered_scanner_line(device, names, model, taken);
     // Each line goes out whole as soon as it is known, for a reader that acts on it at once.
     written = std::fwrite(line.data(), 1, line.size(), stdout) == line.size() &&
               std::fflush(stdout) == 0;
@@ -209,8 +284,40 @@ int run_discover_command(const QuerySources& sources, const std::vector<std::str
                  "responders answer in one message of at most 512 bytes, so devices may be missed\n",
                  reason.c_str());
   };
-  if (!discover_devices(options, print, fall_back, error)) {
+  DeviceMerge merge(use_mdns, use_wsd, print);
+  const auto deadline = WsdRun::Clock::now() + options.timeout;
+  WsdRun wsd;
+  if (use_wsd && !wsd.open(options.interface, error)) {
     std::fprintf(stderr, "lumoraconf-query: discover: %s\n", error.c_str());
+    return kExitFailure;
+  }
+  // WS-Discovery runs beside multicast DNS, in a thread of its own, until the same deadline.
+  std::atomic<bool> stop{false};
+  std::string wsd_error;
+  std::thread wsd_thread;
+  if (use_wsd) {
+    wsd_thread = std::thread([&] {
+      const WsdRunEvents events{[&](const WsdSource& source) { return merge.wsd_heard(source); },
+                                [&](const WsdDevice& device) { merge.wsd_found(device); },
+                                [&] { merge.wsd_window_closed(); }};
+      wsd.run(deadline, events, stop, wsd_error);
+    });
+  }
+  bool found = true;
+  if (use_mdns) {
+    found = discover_devices(options, [&](const FoundDevice& device) { return merge.mdns_found(device); },
+                             fall_back, error);
+    // The multicast DNS run ends early when the output failed: WS-Discovery ends with it.
+    if (!found || merge.ended()) stop = true;
+  }
+  if (wsd_thread.joinable()) wsd_thread.join();
+  if (!found) {
+    std::fprintf(stderr, "lumoraconf-query: discover: %s\n", error.c_str());
+    return kExitFailure;
+  }
+  merge.finish();
+  if (!wsd_error.empty()) {
+    std::fprintf(stderr, "lumoraconf-query: discover: %s\n", wsd_error.c_str());
     return kExitFailure;
   }
   if (!written) {

@@ -1,20 +1,20 @@
-// "lumoraconf-query discover [--timeout SECONDS] [--interface NAME]": the devices on the local
-// links that announce scanning or whose model the catalogue knows, one JSON object a line as
-// each is complete, with the catalogue model each one names and the words of the
-// "lumoraconf -a" command that registers it.
+// "lumoraconf-query discover [--timeout SECONDS] [--interface NAME] [--protocol mdns|wsd|all]":
+// the devices on the local links that announce scanning (by multicast DNS or WS-Discovery) or
+// whose model the catalogue knows, one JSON object a line as each is complete, with the
+// catalogue model each one names and the words of the "lumoraconf -a" command that registers it.
 #pragma once
 
 #include <chrono>
 #include <string>
 #include <vector>
 
-#include "discovery/scanner_census.h"
+#include "discovery/device_merge.h"
 #include "query/query_answers.h"
 
 namespace lumora {
 
 inline constexpr char kDiscoverUsage[] =
-    "Usage: lumoraconf-query discover [--timeout SECONDS] [--interface NAME]\n";
+    "Usage: lumoraconf-query discover [--timeout SECONDS] [--interface NAME] [--protocol mdns|wsd|all]\n";
 
 // The longest run --timeout accepts: a run is for people and playbooks waiting on it.
 inline constexpr std::chrono::milliseconds kLongestDiscovery{600'000};
@@ -30,10 +30,22 @@ std::chrono::milliseconds parse_discovery_timeout(const std::string& text);
 // given) gets "_2", "_3" and so on, kept within 63 bytes.
 std::string friendly_name_for(const std::string& instance, std::vector<std::string>& taken);
 
+// What a device says of its make and model, for the catalogue match: the TXT keys "ty",
+// "usb_MDL" and "product" of multicast DNS, the manufacturer and model name, the model name
+// and the model number of the WS-Discovery metadata.
+std::vector<std::string> model_descriptions(const DiscoveredDevice& device);
+
+// Whether a device announces scanning: a scanning service or "Scan=T" by multicast DNS, or a
+// scanner device by WS-Discovery.
+bool announces_scanning(const DiscoveredDevice& device);
+
 // The JSON line of one device: model_index is its match in catalogue_names or kNoModelMatch,
 // in which case "model" and "add" are null; "listed_for" says whether it is listed because it
-// announces scanning ("scanning") or only because the catalogue knows its model ("model").
-std::string discovered_scanner_line(const FoundDevice& scanner,
+// announces scanning ("scanning") or only because the catalogue knows its model ("model");
+// "protocols" names those it answered ("mdns", "wsd") and "wsd" holds what WS-Discovery said
+// of it (null when nothing). A device WS-Discovery alone found has its instance from the
+// metadata's friendly name, its host and address from the address it answered from.
+std::string discovered_scanner_line(const DiscoveredDevice& device,
                                     const std::vector<std::string>& catalogue_names,
                                     std::size_t model_index, std::vector<std::string>& taken);
 

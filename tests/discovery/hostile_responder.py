@@ -101,6 +101,26 @@ def first_question(data):
         return [], None
 
 
+def group_socket(address):
+    """A socket on port 5353 that hears the group on the interface of the IPv4 address, and
+    sends to the group there."""
+    sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    sock.bind(("0.0.0.0", PORT))
+    sock.setsockopt(socket.IPPROTO_IP, socket.IP_ADD_MEMBERSHIP,
+                    socket.inet_aton(GROUP) + socket.inet_aton(address))
+    sock.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_IF, socket.inet_aton(address))
+    return sock
+
+
+def queries(sock):
+    """The labels and type of the first question of each query heard on sock, forever."""
+    while True:
+        data = sock.recv(9000)
+        if len(data) >= 12 and not data[2] & 0x80:
+            yield first_question(data)
+
+
 def stream(sock, group, address, stop):
     """A datagram from port 5353 every 10 ms: the record of a host no instance names."""
     noise = message([record(name("noise", "local"), T_A, socket.inet_aton(address))])
@@ -113,12 +133,7 @@ def main():
     here = os.readlink("/proc/self/ns/net")
     if not os.environ.get("LUMORA_HOST_NETNS") or here == os.environ["LUMORA_HOST_NETNS"]:
         sys.exit("hostile_responder: not in a network namespace of the test; refusing to run")
-    sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-    sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    sock.bind(("0.0.0.0", PORT))
-    sock.setsockopt(socket.IPPROTO_IP, socket.IP_ADD_MEMBERSHIP,
-                    socket.inet_aton(GROUP) + socket.inet_aton(address))
-    sock.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_IF, socket.inet_aton(address))
+    sock = group_socket(address)
     impostor = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
     impostor.bind((address, PORT + 1))
     impostor.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_IF, socket.inet_aton(address))
@@ -130,11 +145,7 @@ def main():
     streaming = None
     answered = 0
     try:
-        while True:
-            data = sock.recv(9000)
-            if len(data) < 12 or data[2] & 0x80:
-                continue
-            labels, qtype = first_question(data)
+        for labels, qtype in queries(sock):
             if qtype == T_A and labels[:1] in (["asked"], ["leaving"]):
                 sock.sendto(message([record(name(labels[0], "local"), T_A, socket.inet_aton(address))]),
                             group)

@@ -15,7 +15,7 @@ import socket
 import struct
 import sys
 
-from hostile_responder import first_question, name, record
+from hostile_responder import name, queries, record
 
 GROUP = "ff02::fb"
 PORT = 5353
@@ -44,11 +44,7 @@ def main():
              record(full, T_TXT, b"\x11ty=Kelvane MX-200"),
              aaaa]
     open(ready, "w").close()
-    while True:
-        data = sock.recv(9000)
-        if len(data) < 12 or data[2] & 0x80:
-            continue
-        labels, qtype = first_question(data)
+    for labels, qtype in queries(sock):
         if qtype == T_PTR and labels[:1] == ["_uscan"]:
             answer = whole
         elif qtype == T_AAAA and labels[:1] == ["six"]:

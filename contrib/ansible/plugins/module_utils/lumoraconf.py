@@ -85,12 +85,12 @@ class Lumoraconf(object):
         """The registered devices, one dict per entry in file order (see json_lines)."""
         return json_lines(self.query("devices"))
 
-    def discover(self, timeout, interface=None):
+    def discover(self, timeout, interface=None, protocol="all"):
         """The scanners that `lumoraconf-query discover` finds in TIMEOUT seconds (on the
-        named interface, or on every one it can use), one dict per line it prints (see
-        json_lines). Fails the module with the command's own words when it cannot look (no
-        usable interface or socket)."""
-        words = ["discover", "--timeout", "%.3f" % timeout]
+        named interface, or on every one it can use; by PROTOCOL, mdns, wsd or all), one
+        dict per line it prints (see json_lines). Fails the module with the command's own
+        words when it cannot look (no usable interface or socket)."""
+        words = ["discover", "--timeout", "%.3f" % timeout, "--protocol", protocol]
         if interface is not None:
             words += ["--interface", interface]
         return json_lines(self.query(*words))

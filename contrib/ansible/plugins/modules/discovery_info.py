@@ -10,7 +10,7 @@ __metaclass__ = type
 DOCUMENTATION = r"""
 ---
 module: discovery_info
-short_description: Find the network scanners that announce themselves by multicast DNS
+short_description: Find the network scanners that announce themselves by multicast DNS or WS-Discovery
 version_added: "0.1.0"
 description:
   - Runs C(lumoraconf-query discover) on the managed host and returns the scanners it prints,
@@ -20,8 +20,14 @@ description:
     C(_ipps._tcp), C(_pdl-datastream._tcp) and C(_printer._tcp) on every interface of the
     managed host that is up with multicast and an IPv4 or IPv6 address, loopback excepted, or
     on the one named, and collects the answers until the timeout. It lists the devices that
-    announce scanning and those whose model the catalogue knows. Multicast DNS does not cross routers, so
-    only the scanners on the managed host's own links are found.
+    announce scanning and those whose model the catalogue knows.
+  - It also sends a WS-Discovery Probe for scanner devices (to 239.255.255.250 and ff02::c,
+    UDP port 3702) on the same interfaces, and asks each scanner that answers for its
+    metadata (manufacturer, model, friendly name) once, over plain HTTP, at the address its
+    answer came from and no other. A device that answers both protocols at one address is
+    one scanner, with both in I(protocols).
+  - Neither protocol crosses routers, so only the scanners on the managed host's own links
+    are found.
   - Reads and changes nothing of the backend's files; the task never reports a change. To
     register what it finds, pass I(name), I(model) and I(ip) of each scanner whose I(model)
     is not null to M(lumoraconf.scanners.scanner).
@@ -39,6 +45,13 @@ options:
     description:
       - The one interface to query on, by name. Every usable interface when not given.
     type: str
+  protocol:
+    description:
+      - Which protocols to ask by, C(mdns) (multicast DNS), C(wsd) (WS-Discovery) or C(all)
+        (both).
+    type: str
+    choices: [mdns, wsd, all]
+    default: all
 extends_documentation_fragment:
   - ansible.builtin.action_common_attributes
   - lumoraconf.scanners.lumoraconf
@@ -83,11 +96,13 @@ scanners:
   contains:
     instance:
       description: The instance name the scanner announces (the first label of its service
-        name).
+        name); for a device found by WS-Discovery alone, the friendly name of its metadata
+        (else its make and model, else its endpoint address).
       type: str
       sample: Office Scanner
     host:
-      description: The host name its service record points at.
+      description: The host name its service record points at; for a device found by
+        WS-Discovery alone, the address it answered from.
       type: str
       sample: lumascan-7.local
     ip:
@@ -96,7 +111,8 @@ scanners:
       type: str
       sample: 10.77.1.2
     port:
-      description: The port of its service record.
+      description: The port of its service record; for a device found by WS-Discovery alone,
+        that of the address its metadata was asked at (0 when none).
       type: int
       sample: 80
     services:
@@ -120,8 +136,8 @@ scanners:
       type: str
       sample: null
     model:
-      description: The model of the backend's catalogue that I(ty), I(usb_MDL) or
-        I(product) names, or null when the catalogue knows none of them.
+      description: The model of the backend's catalogue that I(ty), I(usb_MDL), I(product) or
+        the WS-Discovery metadata names, or null when the catalogue knows none of them.
       type: str
       sample: MX-200
     add:
@@ -138,10 +154,25 @@ scanners:
       elements: str
       sample: []
     listed_for:
-      description: C(scanning) when it announces scanning (an eSCL or scanner service, or
-        C(Scan=T)), C(model) when it is listed only because the catalogue knows its model.
+      description: C(scanning) when it announces scanning (an eSCL or scanner service,
+        C(Scan=T), or a WS-Discovery scanner device), C(model) when it is listed only because
+        the catalogue knows its model.
       type: str
       sample: scanning
+    protocols:
+      description: The protocols it answered, C(mdns), C(wsd) or both.
+      type: list
+      elements: str
+      sample: ["mdns"]
+    wsd:
+      description:
+        - What WS-Discovery said of it, or null when it did not answer WS-Discovery.
+        - C(endpoint) (its endpoint address), C(types) (the local names of its types),
+          C(xaddrs) (its transport addresses, as given), C(metadata_version), and from its
+          metadata C(manufacturer), C(model_name), C(model_number) and C(friendly_name), each
+          null when the metadata did not give it or could not be had.
+      type: dict
+      sample: null
   sample:
     - instance: Office Scanner
       host: lumascan-7.local
@@ -155,6 +186,8 @@ scanners:
       add: ["-a", "name=Office_Scanner", "model=MX-200", "ip=10.77.1.2"]
       ipv6: []
       listed_for: scanning
+      protocols: ["mdns"]
+      wsd: null
     - instance: Lab Scanner
       host: lab.local
       ip: 10.77.2.2
@@ -167,6 +200,8 @@ scanners:
       add: null
       ipv6: []
       listed_for: scanning
+      protocols: ["mdns"]
+      wsd: null
 """
 
 from ansible.module_utils.basic import AnsibleModule
@@ -181,6 +216,7 @@ def main():
     argument_spec = dict(
         timeout=dict(type="float", default=2),
         interface=dict(type="str"),
+        protocol=dict(type="str", default="all", choices=["mdns", "wsd", "all"]),
     )
     argument_spec.update(lumoraconf_argument_spec())
     module = AnsibleModule(argument_spec=argument_spec, supports_check_mode=True)
@@ -190,7 +226,8 @@ def main():
     if not 0.0005 <= timeout <= LONGEST_TIMEOUT:
         module.fail_json(msg="timeout must be above 0 and at most %d seconds, not %s"
                          % (LONGEST_TIMEOUT, timeout))
-    scanners = Lumoraconf(module).discover(timeout, module.params["interface"])
+    scanners = Lumoraconf(module).discover(timeout, module.params["interface"],
+                                           module.params["protocol"])
     module.exit_json(changed=False, scanners=scanners)
 
 
