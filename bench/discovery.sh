@@ -1,21 +1,37 @@
 #!/usr/bin/env bash
-# How long `lumoraconf-query discover` takes to print its first scanner and to exit, with 1 and
-# with 20 responders, each a real avahi-daemon (with its own dbus-daemon) publishing one eSCL
-# scanner, in network namespaces of their own bridged to the querier's. Nothing is sent on the
-# machine's own interfaces (see tests/discovery/netns_lab.sh).
+# `lumoraconf-query discover` side by side with its peers, sane-airscan's `airscan-discover` and
+# `avahi-browse -rtp _uscan._tcp`, against the same responders: one host announcing 16 eSCL
+# scanners (each with a long TXT record, more than one message holds), then 1, 20 and 50
+# responders announcing one each. Every responder is a real avahi-daemon (with its own
+# dbus-daemon) in a network namespace of its own, bridged to the querier's. Nothing is sent on
+# the machine's own interfaces: every tool runs through the guard of
+# tests/discovery/netns_lab.sh, in the querier's namespace, which has no route out of the lab.
 #
 #   bench/discovery.sh [BUILD_DIR]    (default: build; a test build: it needs lumoraconf-query
 #                                      and lumora_private_ns; root)
 #
-# RUNS (default 10) runs for each count, with the default timeout of 2 s; prints the median,
-# lowest and highest times, counted from the start of the guarded command (whose own cost, the
-# start of `true` through the same guard, is printed first). The first line comes at the first
-# tenth-of-a-second beat after the answers are in, the exit when the timeout is up.
+# Installs sane-airscan (scripts/lib.sh, lumora_bench_peer_packages) when airscan-discover is
+# missing; CI never does. RUNS (default 5) runs of each tool for each case, the tools taking
+# turns; discover with its default timeout of 2 s. Each run is timed inside the querier's
+# namespace, from the start of the tool to its exit. Both peers ask through an avahi-daemon, as
+# on a desktop: one runs in the querier's namespace (its dbus reached through
+# DBUS_SYSTEM_BUS_ADDRESS), started afresh for each peer run, so that no run is answered from
+# what an earlier one cached; discover runs while none is there. airscan-discover reads no
+# configuration and writes no file (without -t); besides multicast DNS through Avahi it sends
+# WS-Discovery probes to 239.255.255.250 and ff02::c and an HTTP probe to each device it found,
+# all inside the lab. It has no option to bound its time: it waits for its WS-Discovery rounds.
+# Prints a table: the scanners each tool found in each run, the wall time (median, lowest and
+# highest, in ms), the ratio of discover's median to the peer's, when discover printed its
+# first and its last line, and how long after its timeout it exited; then the scanners each
+# tool found over its runs. A scanner that a peer found and discover did not is printed and
+# makes the script exit with status 1.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
 # shellcheck source=tests/sandbox/sandbox.sh
 source "$root/tests/sandbox/sandbox.sh"
+# shellcheck source=tests/discovery/netns_lab.sh
+source "$root/tests/discovery/netns_lab.sh"
 
 if [[ ${1-} != --inside ]]; then
   build=$(cd "${1:-build}" && pwd) || exit 1
@@ -24,18 +40,20 @@ if [[ ${1-} != --inside ]]; then
   [[ -x $query && -x $private_ns ]] ||
     { echo "discovery.sh: build $build lacks lumoraconf-query or tests/lumora_private_ns" >&2; exit 1; }
   [[ $(id -u) == 0 ]] || { echo "discovery.sh: must run as root" >&2; exit 1; }
-  LUMORA_HOST_NETNS=$(readlink /proc/self/ns/net) || exit 1
-  LUMORA_HOST_MNTNS=$(readlink /proc/self/ns/mnt) || exit 1
-  export LUMORA_HOST_NETNS LUMORA_HOST_MNTNS
-  sandbox_enter "$private_ns" bash "$0" --inside "$query" "${RUNS:-10}"
+  if ! command -v airscan-discover >/dev/null; then
+    # shellcheck source=scripts/lib.sh
+    source "$root/scripts/lib.sh"
+    lumora_apt_install "${lumora_bench_peer_packages[@]}" || exit 1
+  fi
+  lab_host discovery.sh avahi-browse airscan-discover python3 || exit 1
+  sandbox_enter "$private_ns" bash "$0" --inside "$query" "${RUNS:-5}"
   exit
 fi
 
 query=$2
 runs=$3
+timeout_ms=2000
 sandbox_private discovery.sh || exit 1
-# shellcheck source=tests/discovery/netns_lab.sh
-source "$root/tests/discovery/netns_lab.sh"
 finish() {
   lab_end
   sandbox_remove
@@ -51,62 +69,95 @@ tag=lumbench$$
 ns_q=$tag-q
 ns_s=$tag-s
 lab_add "$ns_q" "$ns_s" || exit 1
-ip -n "$ns_s" link add br0 type bridge && ip -n "$ns_s" link set br0 up || exit 1
+lab_ip "$ns_s" link add br0 type bridge && lab_ip "$ns_s" link set br0 up || exit 1
 lab_link "$ns_q" vq 10.78.0.1/16 "$ns_s" vs0 || exit 1
-ip -n "$ns_s" link set vs0 master br0 || exit 1
+lab_ip "$ns_s" link set vs0 master br0 || exit 1
+: >"$SANDBOX_ROOT/services-none"
 
-# measure RESPONDERS: RUNS runs; prints one line of figures.
+# responder N SERVICES_FILE: starts responder N (host lumbench-N, 10.78.1.N) on the bridge.
+responder() {
+  local ns=$tag-r$1
+  lab_add "$ns" || return 1
+  lab_link "$ns_s" "vs$1" "" "$ns" vr "10.78.1.$1/16" || return 1
+  lab_ip "$ns_s" link set "vs$1" master br0 || return 1
+  lab_responder "$ns" "lumbench-$1" vr "$2"
+}
+
+# stop_responder PID HOST_NAME: stops the responder and forgets its processes, whose numbers
+# lab_end would otherwise look at again.
+stop_responder() {
+  lab_stop "$1"
+  rm -rf "$SANDBOX_ROOT/state-$2"
+}
+
+# timed TOOL RECORDS COMMAND...: one run of COMMAND in the querier's namespace, its time and
+# the scanners it printed appended to RECORDS.
+timed() {
+  lab_guard "$ns_q"
+  "${lab_guarded[@]}" python3 -B "$here/discovery_sets.py" run "$@"
+}
+
+# peer_run TOOL RECORDS COMMAND...: timed, with an avahi-daemon of its own in the querier's
+# namespace, started before and stopped after.
+peer_run() {
+  local state=$SANDBOX_ROOT/state-lumbench-q daemon bus status
+  lab_responder "$ns_q" lumbench-q vq "$SANDBOX_ROOT/services-none"
+  daemon=${lab_pids[-1]}
+  lab_wait_ready lumbench-q || return 1
+  # The daemons' /run is seen in their own mount namespace alone, so their bus is reached
+  # through the root of the dbus-daemon (the first process the responder wrote down), once it
+  # is known to be in the querier's namespace: never the machine's own bus and Avahi.
+  bus=$(head -n 1 "$state/pids")
+  [[ $(readlink "/proc/$bus/ns/net") == "net:[$(stat -L -c %i "/run/netns/$ns_q")]" ]] ||
+    { echo "discovery.sh: the querier's dbus-daemon ($bus) is not in its namespace" >&2; return 1; }
+  timed "$1" "$2" \
+    env "DBUS_SYSTEM_BUS_ADDRESS=unix:path=/proc/$bus/root/run/dbus/system_bus_socket" "${@:3}"
+  status=$?
+  stop_responder "$daemon" lumbench-q
+  return "$status"
+}
+
+# measure CASE: RUNS runs of each tool, then the rows of CASE; 1 when a peer found a scanner
+# that discover did not.
 measure() {
-  lab_guard "$ns_q"
-  python3 - "$1" "$runs" "${lab_guarded[@]}" "$query" discover <<'PY'
-import statistics, subprocess, sys, time
-responders, runs, command = int(sys.argv[1]), int(sys.argv[2]), sys.argv[3:]
-first, whole = [], []
-for _ in range(runs):
-    start = time.monotonic()
-    run = subprocess.Popen(command, stdout=subprocess.PIPE)
-    lines = [run.stdout.readline()]
-    first.append(time.monotonic() - start)
-    lines += run.stdout.readlines()
-    run.wait()
-    whole.append(time.monotonic() - start)
-    found = sum(1 for line in lines if line.strip())
-    if run.returncode != 0 or found != responders:
-        sys.exit(f"discovery.sh: a run found {found} of {responders} scanners (status {run.returncode})")
-ms = lambda values: "%.0f ms (%.0f to %.0f)" % (statistics.median(values) * 1e3, min(values) * 1e3, max(values) * 1e3)
-print(f"{responders:2d} responder(s), {runs} runs: first line {ms(first)}, exit {ms(whole)}")
-PY
+  local records=$SANDBOX_ROOT/records-${1// /-} _
+  for _ in $(seq "$runs"); do
+    timed discover "$records" "$query" discover || return 2
+    peer_run avahi-browse "$records" avahi-browse -rtp _uscan._tcp || return 2
+    peer_run airscan-discover "$records" airscan-discover || return 2
+  done
+  python3 -B "$here/discovery_sets.py" report "$records" "$1" "$timeout_ms"
 }
 
-# What the guarded start alone costs (nsenter, the checking bash), included in the figures.
-guard_cost() {
-  lab_guard "$ns_q"
-  python3 - "$runs" "${lab_guarded[@]}" true <<'PY'
-import statistics, subprocess, sys, time
-runs, command = int(sys.argv[1]), sys.argv[2:]
-times = []
-for _ in range(runs):
-    start = time.monotonic()
-    subprocess.run(command, check=True)
-    times.append(time.monotonic() - start)
-print("guarded start of true, %d runs: %.0f ms (median)" % (runs, statistics.median(times) * 1e3))
-PY
-}
-guard_cost || exit 1
+python3 -B "$here/discovery_sets.py" header
+missed=0
+
+# One host with 16 scanners, alone on the bridge, stopped before the others come.
+long_txt=
+for key in $(seq 18); do
+  long_txt+=$'\t'"note$key=$(printf 'v%.0s' $(seq 25))"
+done
+for n in $(seq 16); do
+  printf 'Shared %d\t_uscan._tcp\t%d\tty=Kelvane MX-300%s\n' "$n" $((8000 + n)) "$long_txt"
+done >"$SANDBOX_ROOT/services-shared"
+responder 99 "$SANDBOX_ROOT/services-shared" || exit 1
+shared=${lab_pids[-1]}
+lab_wait_ready lumbench-99 || exit 1
+measure "1 host, 16 scanners"
+case $? in 0) ;; 1) missed=1 ;; *) exit 1 ;; esac
+stop_responder "$shared" lumbench-99
 
 started=0
-for count in 1 20; do
+for count in 1 20 50; do
   while ((started < count)); do
     started=$((started + 1))
-    ns=$tag-r$started
-    lab_add "$ns" || exit 1
-    lab_link "$ns_s" "vs$started" "" "$ns" vr 10.78.1.$started/16 || exit 1
-    ip -n "$ns_s" link set "vs$started" master br0 || exit 1
     printf 'Scanner %d\t_uscan._tcp\t80\tty=Kelvane MX-200\n' "$started" >"$SANDBOX_ROOT/services-$started"
-    lab_responder "$ns" "lumbench-$started" vr "$SANDBOX_ROOT/services-$started"
+    responder "$started" "$SANDBOX_ROOT/services-$started" || exit 1
   done
   hosts=()
   for ((i = 1; i <= count; i++)); do hosts+=("lumbench-$i"); done
   lab_wait_ready "${hosts[@]}" || exit 1
-  measure "$count" || exit 1
+  measure "$count responder$( ((count == 1)) || echo s)"
+  case $? in 0) ;; 1) missed=1 ;; *) exit 1 ;; esac
 done
+exit "$missed"

@@ -35,7 +35,7 @@ constexpr int kShellTimeoutMs = 10000;
 // The remove's sed expression as sed must receive it: the anchored names, then the reader's
 // window tested on the lines that hold one.
 constexpr std::string_view kExpressionStart = "/^DEVICE=[[:space:]]*(";
-constexpr std::string_view kExpressionEnd = "/s/.*//;}";
+constexpr std::string_view kExpressionEnd = "{s/.*//;h;};g;}";
 
 lumora::fuzz::ShellCoprocess* shell = nullptr;
 lumora::fuzz::RemoveBatch* batch = nullptr;

@@ -18,12 +18,15 @@ A script that installs a package by name
 itself (`apt-get install -y NAME`) fails as well: the lists are the one place.
 Each program left is looked up on PATH and then, with dpkg, its package: it passes when that
 package is in minbase or in the closure of the lists. A program that is not installed at all
-fails too: the lists would have installed it.
+fails too: the lists would have installed it. Only the programs of a list installed on demand
+(an array lumora_NAME_programs beside lumora_NAME_packages: the script that needs them installs
+them, CI does not) may be missing; installed, they are checked as the others.
 
 Usage: check_commands.py [--root DIR] [--packages-from FILE] [--list-scripts]
   --root DIR           the tree whose scripts are checked (default: this script's project)
   --packages-from FILE the shell file that holds the lists (default: DIR/scripts/lib.sh); every
-                       array named lumora_*_packages in it counts
+                       array named lumora_*_packages in it counts, and lumora_*_programs names
+                       the programs of the list of the same name installed on demand
   --list-scripts       print the scripts it reads (for shellcheck), one a line, and stop
 Exit status 0 when every program is accounted for, 1 with one line per program otherwise.
 """
@@ -183,17 +186,31 @@ def dialect_of(path, text):
     return "bash"
 
 
-def package_lists(lib):
-    """Every package named in an array lumora_*_packages of LIB, and where each stands."""
-    text = lib.read_text()
+def array_words(text, kind):
+    """Every word of the arrays lumora_*_KIND of TEXT, with the arrays that name it."""
     names = {}
-    for match in re.finditer(r"^\s*(lumora_\w+_packages)=\(([^)]*)\)", text, re.M):
+    for match in re.finditer(rf"^\s*(lumora_\w+_{kind})=\(([^)]*)\)", text, re.M):
         body = re.sub(r"#[^\n]*", "", match.group(2))
-        for package in body.split():
-            if package.startswith(('"$', "$")):
+        for word in body.split():
+            if word.startswith(('"$', "$")):
                 continue  # another list, counted where it is named
-            names.setdefault(package, []).append(match.group(1))
+            names.setdefault(word, []).append(match.group(1))
     return names
+
+
+def package_lists(text):
+    """Every package named in an array lumora_*_packages, and where each stands."""
+    return array_words(text, "packages")
+
+
+def on_demand_programs(text, lists):
+    """The programs of the lists installed on demand: lumora_NAME_programs, whose
+    lumora_NAME_packages must name packages."""
+    programs = array_words(text, "programs")
+    named = {array for arrays_of in lists.values() for array in arrays_of}
+    orphans = sorted({array for arrays_of in programs.values() for array in arrays_of
+                      if array[:-len("programs")] + "packages" not in named})
+    return set(programs), orphans
 
 
 def closure(packages):
@@ -317,8 +334,11 @@ def main():
         print("check-commands: shfmt is missing (it is in scripts/lib.sh's lists)", file=sys.stderr)
         return 1
 
-    lists = package_lists(lib)
-    problems = []
+    lib_text = lib.read_text()
+    lists = package_lists(lib_text)
+    may_be_missing, orphans = on_demand_programs(lib_text, lists)
+    problems = [f"scripts/lib.sh: {array} names programs of no list of packages"
+                for array in orphans]
     for package, arrays in sorted(lists.items()):
         if len(arrays) > 1:
             problems.append(f"scripts/lib.sh: {package} is in {', '.join(arrays)}: name it once")
@@ -343,7 +363,9 @@ def main():
             continue
         if program not in verdicts:
             packages = packages_of(program, files)
-            if packages is None:
+            if packages is None and program in may_be_missing:
+                verdicts[program] = None  # installed on demand by the script that calls it
+            elif packages is None:
                 verdicts[program] = ("is not installed although every list of scripts/lib.sh is: "
                                      "none of them installs it")
             elif not packages:

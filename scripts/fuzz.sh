@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs one libFuzzer target for longer than scripts/hardening.sh does:
 #   bash scripts/fuzz.sh TARGET [SECONDS] [--merge]
-# TARGET is a directory name under fuzz/corpus (decode_line, device_file, catalogue, add_args,
+# TARGET is a directory name under fuzz/corpus (decode_line, device_file, config_check, catalogue, add_args,
 # shell_words, mdns_response); SECONDS defaults to 600. The fuzzer works on a copy of the corpus under
 # /var/tmp; with --merge the inputs that reach new coverage are merged back into
 # fuzz/corpus/TARGET afterwards. Crashing inputs land in build-fuzz/artifacts/. Needs clang and

@@ -40,6 +40,12 @@
   lumora_reproducible_packages=(reprotest disorderfs faketime sudo diffoscope-minimal locales-all)
   # check-scripts.sh: shellcheck, and the parser of the scripts (the checker is in python3).
   lumora_check_packages=(shellcheck shfmt)
+  # Lists with a list of programs beside them (NAME_programs, the programs the scripts call)
+  # are installed on demand by the one script that needs them, when a program is missing, and
+  # never by CI (check-scripts.sh leaves them out; check_commands.py accepts their programs
+  # uninstalled). bench/discovery.sh runs sane-airscan's airscan-discover beside discover.
+  lumora_bench_peer_packages=(sane-airscan)
+  lumora_bench_peer_programs=(airscan-discover)
 }
 
 # Installs the packages given, with the package lists refreshed first, without apt's

@@ -15,6 +15,7 @@
 
 #include "common/build_config.h"
 #include "common/paths.h"
+#include "query/config_check.h"
 #include "query/discover_command.h"
 #include "query/query_answers.h"
 #include "query/query_input.h"
@@ -27,6 +28,8 @@
 namespace {
 
 constexpr int kExitInputError = 1;
+// check found something to mend (or a file it cannot read).
+constexpr int kExitFindings = 1;
 constexpr int kExitUsage = 2;
 // The add would refuse the words: its message is on standard output.
 constexpr int kExitRefused = 3;
@@ -38,6 +41,7 @@ constexpr char kUsage[] =
     "       lumoraconf-query labels [-z] [--prefix TEXT]\n"
     "       lumoraconf-query log\n"
     "       lumoraconf-query plan [--replace] name=NAME model=MODEL ip=ADDRESS|nodename=NODE\n"
+    "       lumoraconf-query check [--text]\n"
     "       lumoraconf-query discover [--timeout SECONDS] [--interface NAME] [--protocol mdns|wsd|all]\n"
     "       lumoraconf-query --version | --help\n"
     "  models   model names the catalogue knows, one a line, without their quotes\n"
@@ -47,6 +51,8 @@ constexpr char kUsage[] =
     "  log      log settings of the backend, a JSON object or null\n"
     "  plan     the DEVICE= line that lumoraconf -a with these words would write, or its\n"
     "           refusal (exit status 3); --replace: as after lumoraconf -r NAME\n"
+    "  check    where the backend reads the device file otherwise than meant, one JSON\n"
+    "           object a line (exit status 1 when there is any); --text: LINE: KIND: message\n"
     "  discover scanners answering multicast DNS or WS-Discovery on the local networks, one JSON\n"
     "           object a line\n"
     "  -z       end each model name, device name or label with a NUL byte, not a line feed\n"
@@ -58,6 +64,7 @@ struct Request {
   std::string_view command;
   lumora::ListForm form;
   bool replace = false;
+  bool text = false;
   std::vector<char*> operands;
 };
 
@@ -67,6 +74,7 @@ constexpr unsigned kTerminatorOption = 1U << 0U;  // -z
 constexpr unsigned kPrefixOption = 1U << 1U;      // --prefix TEXT
 constexpr unsigned kReplaceOption = 1U << 2U;     // --replace
 constexpr unsigned kOperands = 1U << 3U;          // words after the command
+constexpr unsigned kTextOption = 1U << 4U;        // --text
 
 using Handler = int (*)(const Request& request);
 
@@ -211,6 +219,21 @@ int plan_command(const Request& request) {
   return kExitInputError;
 }
 
+int check_command(const Request& request) {
+  const std::vector<lumora::Finding> findings = lumora::check_configuration({});
+  std::string answer;
+  for (const lumora::Finding& finding : findings) {
+    if (request.text) {
+      lumora::append_finding_text(answer, finding);
+    } else {
+      lumora::append_finding_json(answer, finding);
+    }
+  }
+  const int written = write_answer(answer);
+  if (written != 0) return written;
+  return findings.empty() ? 0 : kExitFindings;
+}
+
 constexpr Command kCommands[] = {
     {"models", kTerminatorOption | kPrefixOption, models_command},
     {"devices", kNothing, devices_command},
@@ -218,6 +241,7 @@ constexpr Command kCommands[] = {
     {"labels", kTerminatorOption | kPrefixOption, labels_command},
     {"log", kNothing, log_command},
     {"plan", kReplaceOption | kOperands, plan_command},
+    {"check", kTextOption, check_command},
 };
 
 const Command* find_command(std::string_view name) {
@@ -277,6 +301,9 @@ int main(int argc, char** argv) {
     } else if (word == "-z") {
       request.form.terminator = '\0';
       given |= kTerminatorOption;
+    } else if (word == "--text") {
+      request.text = true;
+      given |= kTextOption;
     } else if (word == "--replace") {
       request.replace = true;
       given |= kReplaceOption;

@@ -1,5 +1,8 @@
 #include "registry/device_registry.h"
 
+#include <sys/types.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -53,16 +56,29 @@ DeviceLineKind classify_device_line(const char* line) {
   return DeviceLineKind::kDevice;
 }
 
-void scan_device_line(const char* line, DeviceEntry& entry) {
+namespace {
+
+// The one scan of a device line, into fields of the caller's sizes.
+template <std::size_t N>
+void scan_device_fields(const char* line, char (&name)[N], char (&model)[N], char (&id)[N],
+                        char (&ip)[N], char (&nodename)[N]) {
   if (std::strstr(line, "IP-ADDRESS=") != nullptr) {
     bounded_scan(line, "DEVICE=%s , %s , %s , IP-ADDRESS=%s ",
-                 {scan_text(entry.name), scan_text(entry.model), scan_text(entry.id),
-                  scan_text(entry.ip)});
+                 {scan_text(name), scan_text(model), scan_text(id), scan_text(ip)});
   } else if (std::strstr(line, "NODENAME=") != nullptr) {
     bounded_scan(line, "DEVICE=%s , %s , %s , NODENAME=%s ",
-                 {scan_text(entry.name), scan_text(entry.model), scan_text(entry.id),
-                  scan_text(entry.nodename)});
+                 {scan_text(name), scan_text(model), scan_text(id), scan_text(nodename)});
   }
+}
+
+}  // namespace
+
+void scan_device_line(const char* line, DeviceEntry& entry) {
+  scan_device_fields(line, entry.name, entry.model, entry.id, entry.ip, entry.nodename);
+}
+
+void scan_device_words(const char* line, DeviceLineWords& words) {
+  scan_device_fields(line, words.name, words.model, words.id, words.ip, words.nodename);
 }
 
 void apply_log_line(const char* line) {
@@ -102,8 +118,46 @@ char* copy_field(const DeviceEntry& entry, unsigned field, char* buffer, std::in
   return buffer;
 }
 
-// Reads path into the registry; appended counts the entries added, whatever the outcome.
-DeviceFileRead read_device_file(const char* path, std::int32_t& appended) {
+// Where the pieces of the file stand, for a caller told of each: a piece that ends with the
+// line feed ends its line.
+class PiecePlace {
+ public:
+  explicit PiecePlace(std::FILE* file) : file_(file), start_(::ftello(file)) {}
+
+  // The bytes of the piece just read into line: fgets says nothing of a NUL byte it read, so
+  // the length is where the stream stands now less where it stood, and never more than the
+  // read limit lets fgets store (a stream that cannot tell its place gives the text's length).
+  std::string_view take(const char* line) {
+    const off_t end = ::ftello(file_);
+    const std::size_t length = start_ >= 0 && end > start_
+                                   ? static_cast<std::size_t>(end - start_)
+                                   : std::strlen(line);
+    start_ = end;
+    return {line, std::min(length, kDeviceLineReadLimit - 1)};
+  }
+  // Moves on once the piece was handed out.
+  void next(std::string_view bytes) {
+    if (!bytes.empty() && bytes.back() == '\n') {
+      ++line_;
+      piece_ = 0;
+    } else {
+      ++piece_;
+    }
+  }
+  std::size_t line() const { return line_; }
+  std::size_t piece() const { return piece_; }
+
+ private:
+  std::FILE* file_;
+  off_t start_;
+  std::size_t line_ = 1;
+  std::size_t piece_ = 0;
+};
+
+}  // namespace
+
+DeviceFileRead read_device_file(const char* path, std::int32_t& appended,
+                                const DevicePieceHandler& on_piece) {
   appended = 0;
   UniqueFd fd;
   switch (open_regular_file(path, fd)) {
@@ -114,30 +168,43 @@ DeviceFileRead read_device_file(const char* path, std::int32_t& appended) {
   UniqueFile file(::fdopen(fd.get(), "r"));
   if (!file) return DeviceFileRead::kFailed;
   fd.release();  // the stream owns it now
-  return read_device_stream(file.get(), appended);
+  return read_device_stream(file.get(), appended, on_piece);
 }
 
-}  // namespace
-
-DeviceFileRead read_device_stream(std::FILE* file, std::int32_t& appended) {
+DeviceFileRead read_device_stream(std::FILE* file, std::int32_t& appended,
+                                  const DevicePieceHandler& on_piece) {
   appended = 0;
   char line[kDeviceLineBufferSize];
+  // The piece as read, kept for on_piece before the comma step moves its bytes.
+  char read_bytes[kDeviceLineBufferSize];
+  PiecePlace place(file);
   while (std::fgets(line, static_cast<int>(kDeviceLineReadLimit), file) != nullptr) {
+    std::string_view bytes;
+    if (on_piece) {
+      bytes = place.take(line);
+      std::memcpy(read_bytes, line, bytes.size());
+      bytes = {read_bytes, bytes.size()};
+    }
     widen_commas(line);
-    switch (classify_device_line(line)) {
+    const DeviceLineKind kind = classify_device_line(line);
+    DeviceEntry* entry = nullptr;
+    switch (kind) {
       case DeviceLineKind::kSkipped:
         break;
       case DeviceLineKind::kLog:
         apply_log_line(line);
         break;
-      case DeviceLineKind::kDevice: {
-        auto* entry = static_cast<DeviceEntry*>(std::calloc(1, sizeof(DeviceEntry)));
+      case DeviceLineKind::kDevice:
+        entry = static_cast<DeviceEntry*>(std::calloc(1, sizeof(DeviceEntry)));
         if (entry == nullptr) return DeviceFileRead::kFailed;
         scan_device_line(line, *entry);
         append_entry(entry);
         ++appended;
         break;
-      }
+    }
+    if (on_piece) {
+      on_piece({place.line(), place.piece(), bytes, line, kind, entry});
+      place.next(bytes);
     }
   }
   // fgets ends alike at the end of the file and at a read error: only the stream tells them

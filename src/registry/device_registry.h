@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
+#include <string_view>
 
 // The backend's log settings as the device file's log line gives them. Only the reader of the
 // file writes them; they are exported by name for the backend's own use.
@@ -67,6 +69,20 @@ DeviceLineKind classify_device_line(const char* line);
 // supply stay as they were (empty in a fresh entry).
 void scan_device_line(const char* line, DeviceEntry& entry);
 
+// The same fields as the line holds them, none cut: a piece of the file after the comma step
+// fits the reader's line buffer, and so does every word of it. What the reader keeps of each
+// is its first kDeviceTextSize - 1 bytes.
+struct DeviceLineWords {
+  char name[kDeviceLineBufferSize];
+  char model[kDeviceLineBufferSize];
+  char ip[kDeviceLineBufferSize];
+  char nodename[kDeviceLineBufferSize];
+  char id[kDeviceLineBufferSize];
+};
+
+// scan_device_line into fields that cut nothing.
+void scan_device_words(const char* line, DeviceLineWords& words);
+
 // Applies a log line to g_logfile, g_loglevel and g_logmode; a setting the line does not
 // reach keeps its value.
 void apply_log_line(const char* line);
@@ -95,9 +111,29 @@ enum class DeviceFileRead : std::uint8_t {
 // only while the registry is empty.
 DeviceFileRead read_net_devices();
 
+// One piece of the file as the reader took it, for a caller that reports on the file.
+struct DevicePiece {
+  std::size_t line;        // the file's line it belongs to, 1 for the first
+  std::size_t piece;       // 0 for the first read of a line, 1 for the next ...
+  std::string_view bytes;  // as read, NUL bytes and the line feed (when it holds it) included
+  const char* text;        // what the reader classified: the piece after the comma step, up to
+                           // its first NUL
+  DeviceLineKind kind;
+  const DeviceEntry* entry;  // the entry appended for a device piece, else null
+};
+
+using DevicePieceHandler = std::function<void(const DevicePiece&)>;
+
 // The reading itself, from an open stream: appends an entry for each device line and applies
-// the log lines; appended counts the entries added, whatever the outcome.
-DeviceFileRead read_device_stream(std::FILE* file, std::int32_t& appended);
+// the log lines; appended counts the entries added, whatever the outcome. on_piece, when
+// given, is told of every piece once the reader is done with it.
+DeviceFileRead read_device_stream(std::FILE* file, std::int32_t& appended,
+                                  const DevicePieceHandler& on_piece = {});
+
+// The reading of path into the registry (a regular file, never waited on), as
+// read_net_devices does it for kConfigFile.
+DeviceFileRead read_device_file(const char* path, std::int32_t& appended,
+                                const DevicePieceHandler& on_piece = {});
 
 // Number of registered devices; loads the registry first while it is empty.
 std::int32_t count_net_devices();

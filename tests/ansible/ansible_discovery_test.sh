@@ -83,7 +83,7 @@ ansible_prefix=("${lab_guarded[@]}")
 # The integration target: what the module returns, check mode, an interface that does not
 # exist. It reports no change.
 export ANSIBLE_ROLES_PATH=$source_dir/contrib/ansible/tests/integration/targets
-role_play discovery_info
+role_play discovery_info discovery_info
 play target-discovery_info 0 "$SANDBOX_ROOT/target-discovery_info.yml"
 
 # The example play. In check mode it would register the two scanners of known models and

@@ -68,9 +68,13 @@ play() {
     [[ $changed == "changed=$expected" ]] || { fail "$name: $changed, expected changed=$expected"; cat "$log" >&2; }
 }
 
-# role_play TARGET: the play that runs the integration target TARGET of the collection as a
-# role, written to $SANDBOX_ROOT/target-TARGET.yml (ANSIBLE_ROLES_PATH names the targets).
+# role_play NAME TARGET...: the play that runs the integration targets TARGET... of the
+# collection as roles, in this order, written to $SANDBOX_ROOT/target-NAME.yml
+# (ANSIBLE_ROLES_PATH names the targets).
 role_play() {
-    printf -- '- name: Integration target %s\n  hosts: scanner_hosts\n  gather_facts: false\n  roles: [%s]\n' \
-        "$1" "$1" >"$SANDBOX_ROOT/target-$1.yml"
+    local name=$1 roles
+    shift
+    roles=$(IFS=,; echo "$*")
+    printf -- '- name: Integration targets %s\n  hosts: scanner_hosts\n  gather_facts: false\n  roles: [%s]\n' \
+        "$roles" "$roles" >"$SANDBOX_ROOT/target-$name.yml"
 }

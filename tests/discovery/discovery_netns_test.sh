@@ -239,8 +239,7 @@ time.sleep(60)' "$SANDBOX_ROOT/blocker.ready"
 blocker=${lab_pids[-1]}
 wait_ready blocker
 run_discover fallback --interface vq2 --timeout 1
-kill -TERM "$blocker"
-wait "$blocker" 2>/dev/null
+lab_stop "$blocker"
 expect_status fallback 0
 expect_lines fallback "$lab"$'\n'"$buero"$'\n'"$twin2"
 grep -q "^lumoraconf-query: discover: cannot bind port 5353: .*; asking with one-shot queries instead" \

@@ -112,6 +112,17 @@ lab_background() {
   lab_pids+=($!)
 }
 
+# lab_stop PID: stops a process lab_background started, waits for it, and forgets it, so that
+# lab_end does not signal that number again (another process may have it by then).
+lab_stop() {
+  local i
+  kill -TERM "$1" 2>/dev/null
+  wait "$1" 2>/dev/null
+  for i in "${!lab_pids[@]}"; do
+    [[ ${lab_pids[i]} != "$1" ]] || unset 'lab_pids[i]'
+  done
+}
+
 # lab_responder NS HOST_NAME INTERFACE SERVICES_FILE: starts avahi_responder.sh (its own
 # dbus-daemon and avahi-daemon over a private /run) in NS, its state in
 # $SANDBOX_ROOT/state-HOST_NAME.

@@ -11,26 +11,17 @@
 #include "netconfig/test_scrambler.h"
 #include "registry/device_registry.h"
 #include "support/temp_dir.h"
+#include "support/temp_sources.h"
 
 namespace lumora {
 namespace {
 
 using lumora::testing::TempDir;
+using lumora::testing::TempSources;
 using namespace std::string_literals;
 
 class QueryAnswersTest : public ::testing::Test {
  protected:
-  QueryAnswersTest()
-      : config_file_(dir_.path() + "/lumsanenetdevice.cfg"),
-        config_dir_(dir_.path() + "/"),
-        models_dir_(dir_.path() + "/models"),
-        default_catalogue_(dir_.path() + "/Lumsane.ini") {
-    sources_.config_file = config_file_.c_str();
-    sources_.config_dir = config_dir_.c_str();
-    sources_.models_dir = models_dir_.c_str();
-    sources_.default_catalogue = default_catalogue_.c_str();
-  }
-
   // The answer, or "error: ..." when the query refused.
   template <typename Query>
   std::string answer(Query query) {
@@ -67,12 +58,13 @@ class QueryAnswersTest : public ::testing::Test {
     return answer([&](std::string& out, std::string& error) { return query_log(sources_, out, error); });
   }
 
-  TempDir dir_;
-  std::string config_file_;
-  std::string config_dir_;
-  std::string models_dir_;
-  std::string default_catalogue_;
-  QuerySources sources_;
+  TempSources files_;
+  const TempDir& dir_ = files_.dir;
+  const std::string& config_file_ = files_.config_file;
+  const std::string& config_dir_ = files_.config_dir;
+  const std::string& models_dir_ = files_.models_dir;
+  const std::string& default_catalogue_ = files_.default_catalogue;
+  QuerySources& sources_ = files_.sources;
 };
 
 // --- models -------------------------------------------------------------------------------------

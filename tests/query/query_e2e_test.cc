@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -33,6 +34,14 @@ class QueryTest : public SandboxTest {
     RunOptions options;
     options.binary = LUMORA_QUERY_BINARY;
     return run(args, options);
+  }
+  // lumoraconf-query run by an administrator who is not root.
+  static RunOptions as_administrator() {
+    RunOptions options;
+    options.binary = LUMORA_QUERY_BINARY;
+    options.uid = 4242;
+    options.gid = 4243;
+    return options;
   }
   // The answer of a query that must succeed without a word on standard error.
   std::string answer(const std::vector<std::string>& args) {
@@ -231,10 +240,7 @@ TEST_F(QueryTest, AnInputTheCallerMayNotReadFailsWithAMessage) {
       {models_dir, 0700, {{"models"}, plan}, "lumoraconf-query: cannot read " + models_dir + denied},
       {kConfigDirPath, 0711, {{"labels"}}, "lumoraconf-query: cannot read " + std::string(kConfigDirPath) + "/" + denied},
   };
-  RunOptions administrator;
-  administrator.binary = LUMORA_QUERY_BINARY;
-  administrator.uid = 4242;
-  administrator.gid = 4243;
+  const RunOptions administrator = as_administrator();
   for (const Case& test : cases) {
     const std::string host = sandbox_->host_path(test.path);
     struct stat before {};
@@ -266,7 +272,8 @@ TEST_F(QueryTest, MisuseIsStatusTwoWithTheUsage) {
   const std::vector<std::vector<std::string>> cases = {
       {}, {"bogus"}, {"devices", "extra"}, {"names", "x"}, {"-z", "devices"}, {"-z", "log"}, {"-z"},
       {"--models"}, {"log", "-z"}, {"models", "--prefix"}, {"models", "--replace"}, {"devices", "--prefix", "a"},
-      {"plan"}, {"plan", "-z", "name=a", "ip=1.2.3.4"}, {"plan", "office", "ip=1.2.3.4"}, {"models", "-x"}};
+      {"plan"}, {"plan", "-z", "name=a", "ip=1.2.3.4"}, {"plan", "office", "ip=1.2.3.4"}, {"models", "-x"},
+      {"check", "extra"}, {"check", "-z"}, {"devices", "--text"}};
   for (const auto& args : cases) {
     const RunResult result = query(args);
     EXPECT_EQ(result.status, 2) << ::testing::PrintToString(args);
@@ -527,6 +534,62 @@ TEST_F(QueryTest, ALineHoldingANulIsReadUpToItByNamesDevicesTheRemoveAndTheAdd) 
   EXPECT_EQ(run({"-a", "name=nul3", "ip=10.0.0.9"}).out, "\"nul3\" is already registered.\n");
   EXPECT_EQ(run({"-r", "nul3"}).out, "");
   EXPECT_EQ(config(), lines.substr(0, lines.rfind("DEVICE=nul3")) + "\n");
+}
+
+// The README's example: findings as JSON for programs, LINE: KIND: message for a person,
+// status 1; what lumoraconf itself writes is sound, status 0 and nothing printed.
+TEST_F(QueryTest, CheckPrintsTheFindingsAsJsonAndAsText) {
+  write_catalogue();
+  ASSERT_EQ(run({"-a", "name=office", "model=LX-500", "ip=192.168.1.20"}).out, "");
+  ASSERT_EQ(run({"-LI"}).out, "");
+  EXPECT_EQ(answer({"check"}), "");
+  write_config("DEVICE=office , \"LX-500\" , 0x2e5a:0x500 , IP-ADDRESS=192.168.1.20 \n"
+               "DEVICE=front desk , \"LX-500\" , 0x2e5a:0x500 , IP-ADDRESS=192.168.1.30 \n"
+               "DEVICE=office , \"LX-500\" , 0x2e5a:0x501 , IP-ADDRESS=192.168.1.300 \n");
+  const RunResult text = query({"check", "--text"});
+  EXPECT_EQ(text.status, 1);
+  EXPECT_EQ(text.err, "");
+  EXPECT_EQ(text.out,
+            "2: unremovable: the name as written holds white space, which ends it for the backend: "
+            "it reads the name \"front\" and no model or address, lumoraconf -r cannot be given the "
+            "name as written, and lumoraconf -r front removes this line\n"
+            "3: duplicate-name: \"office\" is registered on line 1 already: the backend finds the "
+            "device of line 1 under this name, never this one\n"
+            "3: id-mismatch: the catalogue gives the model \"LX-500\" the id 0x2e5a:0x500, this "
+            "line 0x2e5a:0x501, and the backend takes the line's\n"
+            "3: bad-address: the backend reads the address \"192.168.1.300\", which is no IPv4 "
+            "address (four numbers 0 to 255 joined by dots)\n");
+  const RunResult json = query({"--text", "check"});
+  EXPECT_EQ(json.out, text.out);
+  const RunResult first = query({"check"});
+  EXPECT_EQ(first.status, 1);
+  EXPECT_EQ(first.out.substr(0, first.out.find('\n')),
+            R"({"line":2,"kind":"unremovable","name":"front","text":"DEVICE=front desk , \"LX-500\" , 0x2e5a:0x500 , IP-ADDRESS=192.168.1.30 ","message":"the name as written holds white space, which ends it for the backend: it reads the name \"front\" and no model or address, lumoraconf -r cannot be given the name as written, and lumoraconf -r front removes this line"})");
+  EXPECT_EQ(std::count(first.out.begin(), first.out.end(), '\n'), 4);
+}
+
+// An administrator who is not root and may not read the file, or a FIFO in its place: a
+// finding of its own, status 1, at once.
+TEST_F(QueryTest, CheckOfAFileThatCannotBeReadIsAFinding) {
+  write_catalogue();
+  write_config("DEVICE=office , \"LX-500\" , 0x2e5a:0x500 , IP-ADDRESS=192.168.1.20 \n");
+  const std::string host = sandbox_->host_path(kConfigPath);
+  ASSERT_EQ(::chmod(host.c_str(), 0600), 0);
+  const RunOptions administrator = as_administrator();
+  const RunResult denied = run({"check", "--text"}, administrator);
+  EXPECT_EQ(denied.status, 1);
+  EXPECT_EQ(denied.err, "");
+  EXPECT_EQ(denied.out, "0: unreadable: cannot read " + std::string(kConfigPath) + ": Permission denied\n");
+  std::filesystem::remove(host);
+  ASSERT_EQ(::mkfifo(host.c_str(), 0644), 0);
+  RunOptions options;
+  options.binary = LUMORA_QUERY_BINARY;
+  options.timeout = std::chrono::seconds(10);
+  const RunResult fifo = run({"check"}, options);
+  EXPECT_FALSE(fifo.timed_out);
+  EXPECT_EQ(fifo.status, 1);
+  EXPECT_EQ(fifo.out, R"({"line":0,"kind":"unreadable","name":null,"text":null,"message":"cannot read )" +
+                          std::string(kConfigPath) + R"(: Invalid argument"})" "\n");
 }
 
 }  // namespace

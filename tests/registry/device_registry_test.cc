@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "support/temp_dir.h"
 
@@ -127,6 +128,51 @@ TEST_F(DeviceRegistryTest, CrLfFilesGiveTheAddressWithoutTheCarriageReturn) {
   EXPECT_EQ(field(1, kDeviceNodename), "LQX_12345");
 }
 
+// A caller that reports on the file is told of every piece: the line it belongs to, its bytes
+// as read (a NUL byte and what follows it included), the text the reader classified and the
+// entry it made.
+TEST_F(DeviceRegistryTest, EveryPieceIsHandedOutWithItsLineAndBytes) {
+  const std::string long_line = "#" + std::string(275, 'x') + "DEVICE=late,\"m\",Unknown,IP-ADDRESS=1.2.3.4\n";
+  const std::string content = "log=/tmp/x.log\n" + long_line + std::string("DEVICE=a\0b , x\n", 15) + "last=1";
+  const std::string path = dir_.write("pieces.cfg", content);
+  struct Seen {
+    std::size_t line;
+    std::size_t piece;
+    std::string bytes;
+    std::string text;
+    DeviceLineKind kind;
+    std::string name;
+  };
+  std::vector<Seen> seen;
+  std::int32_t appended = 0;
+  ASSERT_EQ(read_device_file(path.c_str(), appended, [&seen](const DevicePiece& piece) {
+              seen.push_back({piece.line, piece.piece, std::string(piece.bytes), piece.text,
+                              piece.kind, piece.entry ? piece.entry->name : "<no entry>"});
+            }),
+            DeviceFileRead::kRead);
+  EXPECT_EQ(appended, 3);
+  ASSERT_EQ(seen.size(), 5u);
+  EXPECT_EQ(seen[0].line, 1u);
+  EXPECT_EQ(seen[0].kind, DeviceLineKind::kLog);
+  EXPECT_EQ(seen[0].name, "<no entry>");
+  EXPECT_EQ(seen[1].line, 2u);
+  EXPECT_EQ(seen[1].piece, 0u);
+  EXPECT_EQ(seen[1].bytes, long_line.substr(0, 276));
+  EXPECT_EQ(seen[1].kind, DeviceLineKind::kSkipped);
+  EXPECT_EQ(seen[2].line, 2u);
+  EXPECT_EQ(seen[2].piece, 1u);
+  EXPECT_EQ(seen[2].bytes, long_line.substr(276));
+  EXPECT_EQ(seen[2].text, "DEVICE=late , \"m\" , Unknown , IP-ADDRESS=1.2.3.4\n");
+  EXPECT_EQ(seen[2].name, "late");
+  EXPECT_EQ(seen[3].line, 3u);
+  EXPECT_EQ(seen[3].bytes, std::string("DEVICE=a\0b , x\n", 15));
+  EXPECT_EQ(seen[3].text, "DEVICE=a");
+  EXPECT_EQ(seen[3].kind, DeviceLineKind::kDevice);
+  EXPECT_EQ(seen[3].name, "");
+  EXPECT_EQ(seen[4].line, 4u);
+  EXPECT_EQ(seen[4].bytes, "last=1");
+}
+
 TEST_F(DeviceRegistryTest, MissingFileLoadsNothing) {
   EXPECT_EQ(load_net_devices_from((dir_.path() + "/absent.cfg").c_str()), -1);
   EXPECT_EQ(first_net_device(), nullptr);
@@ -230,6 +276,18 @@ TEST(ScanDeviceLine, CutsTokensOverSixtyThreeCharacters) {
   EXPECT_EQ(std::string(entry.name), long_name.substr(0, 63));
   EXPECT_STREQ(entry.model, "\"m\"");
   EXPECT_STREQ(entry.ip, "10.0.0.1");
+}
+
+TEST(ScanDeviceWords, KeepsEveryWordWhole) {
+  const std::string long_name(100, 'n');
+  const std::string line = "DEVICE=" + long_name + " , \"m\" , Unknown , NODENAME=LQX_1 \n";
+  DeviceLineWords words{};
+  scan_device_words(line.c_str(), words);
+  EXPECT_EQ(std::string(words.name), long_name);
+  EXPECT_STREQ(words.model, "\"m\"");
+  EXPECT_STREQ(words.id, "Unknown");
+  EXPECT_STREQ(words.ip, "");
+  EXPECT_STREQ(words.nodename, "LQX_1");
 }
 
 class LogLineTest : public ::testing::Test {

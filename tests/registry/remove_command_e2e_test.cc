@@ -118,9 +118,7 @@ TEST_F(RemoveTest, AllNamesGoInOneRewrite) {
   EXPECT_EQ(sandbox_->calls("sed"),
             std::vector<std::string>{
                 "sed [-E] [-e] [/^DEVICE=[[:space:]]*(((a|c|x))([[:space:],]|$))/"
-                "{/^(([^\\x00]{16}){0,15}[^\\x00]{0,15}|[^\\x00]{256}[^\\x00]{0,9})IP-ADDRESS=|"
-                "^(([^\\x00]{16}){0,15}[^\\x00]{0,15}|[^\\x00]{256}[^\\x00]{0,11})NODENAME=/"
-                "s/.*//;}]"});
+                "{h;s/.//277g;/^[^\\x00]*(IP-ADDRESS=|NODENAME=)/{s/.*//;h;};g;}]"});
   EXPECT_EQ(sandbox_->calls("uniq"), std::vector<std::string>{"uniq"});
 
   write_config(original);

@@ -14,6 +14,7 @@
 #include "registry/device_registry.h"
 #include "support/command_output.h"
 #include "support/device_lines.h"
+#include "support/file_text.h"
 #include "support/temp_dir.h"
 
 namespace lumora {
@@ -132,8 +133,7 @@ TEST(RemovalName, AgreesWithTheReaderOnRandomLines) {
 
 TEST(FormatRemoveCommand, IsOnePipelineWithOneAlternationForAllNames) {
   // The names first, then the window of the reader's first read on the lines that hold one.
-  const std::string window =
-      "/^(([^\\x00]{16}){0,15}[^\\x00]{0,15}|[^\\x00]{256}[^\\x00]{0,9})IP-ADDRESS=|^(([^\\x00]{16}){0,15}[^\\x00]{0,15}|[^\\x00]{256}[^\\x00]{0,11})NODENAME=/s/.*//;}";
+  const std::string window = "h;s/.//277g;/^[^\\x00]*(IP-ADDRESS=|NODENAME=)/{s/.*//;h;};g;}";
   char command[1024];
   ASSERT_TRUE(format_remove_command("/tmp/lumsane_tempfile5_AbC123", "office",
                                     "/etc/opt/kelvane/scanner/lumora//new", command, sizeof command));
@@ -172,7 +172,7 @@ TEST(FormatRemoveCommand, PassesOverNamesNoLineIsRemovedBy) {
 
 TEST(FormatRemoveCommand, ManyNamesThatDoNotFitTogetherFormNoCommand) {
   std::vector<std::string> words;
-  for (int i = 0; i < 40; ++i) words.push_back("name" + std::to_string(i));
+  for (int i = 0; i < 100; ++i) words.push_back("name" + std::to_string(i));
   std::vector<const char*> names;
   for (const auto& word : words) names.push_back(word.c_str());
   char command[256];
@@ -189,8 +189,8 @@ std::string run_sed(const TempDir& dir, const std::string& name, const std::stri
                              sizeof command)) {
     return "<refused>";
   }
-  return lumora::testing::command_output("LC_ALL=C; export LC_ALL; " + std::string(command) +
-                                         " && cat " + dir.path() + "/out.cfg");
+  lumora::testing::command_output("LC_ALL=C; export LC_ALL; " + std::string(command));
+  return lumora::testing::read_whole_file(dir.path() + "/out.cfg");
 }
 
 std::string device(const std::string& name) { return testing::ip_device_line(name); }
@@ -239,6 +239,8 @@ TEST(EscapeRemoveWord, OnlyLinesThatBeginWithTheDeviceAreEmptied) {
 std::string passes_one_after_another(const TempDir& dir, const std::vector<std::string>& names,
                                      const std::string& input) {
   const std::string work = dir.write("work.cfg", input);
+  // The passes, one after another in one shell.
+  std::string script = "LC_ALL=C; export LC_ALL;";
   for (const auto& name : names) {
     char command[512];  // the buffer each pass formed its command in
     const std::string scratch = dir.path() + "/scratch.cfg";
@@ -246,10 +248,11 @@ std::string passes_one_after_another(const TempDir& dir, const std::vector<std::
                                command, sizeof command)) {
       continue;
     }
-    lumora::testing::command_output("cp " + work + " " + scratch + " && LC_ALL=C; export LC_ALL; " +
-                                    command + " && mv " + dir.path() + "/out.cfg " + work);
+    script += " cp " + work + " " + scratch + " && " + command + " && mv " + dir.path() +
+              "/out.cfg " + work + ";";
   }
-  return lumora::testing::command_output("cat " + work);
+  lumora::testing::command_output(script);
+  return lumora::testing::read_whole_file(work);
 }
 
 std::string one_combined_pass(const TempDir& dir, const std::vector<std::string>& names,
@@ -262,8 +265,8 @@ std::string one_combined_pass(const TempDir& dir, const std::vector<std::string>
                              command.data(), command.size())) {
     return input;
   }
-  return lumora::testing::command_output("LC_ALL=C; export LC_ALL; " + std::string(command.data()) +
-                                         " && cat " + dir.path() + "/out.cfg");
+  lumora::testing::command_output("LC_ALL=C; export LC_ALL; " + std::string(command.data()));
+  return lumora::testing::read_whole_file(dir.path() + "/out.cfg");
 }
 
 // Collapsing runs of equal lines before a per-line edit changes nothing that collapsing after
@@ -401,6 +404,16 @@ TEST(FormatRemoveCommand, TheAddressTextCountsOnlyWithinTheReadersFirstRead) {
   for (const char* marker : {"IP-ADDRESS=", "NODENAME="}) {
     for (std::size_t offset = 9; offset < 290; ++offset) {
       input += "DEVICE=n " + std::string(offset - 9, 'x') + marker + "h\n#\n";
+    }
+    // The reader's text of a line ends at its first NUL byte: a marker before it counts, one
+    // after it does not, wherever the NUL stands against the first read's end.
+    for (std::size_t offset : {9, 40, 262, 270}) {
+      for (std::size_t nul_at : {12, 45, 120, 268, 276, 300}) {
+        std::string line = "DEVICE=n " + std::string(offset - 9, 'x') + marker;
+        line.resize(320, 'y');
+        line[nul_at] = '\0';
+        input += line + "\n#\n";
+      }
     }
   }
   const std::string output = one_combined_pass(dir, {"n"}, input);

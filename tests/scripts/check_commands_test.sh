@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Tests scripts/check_commands.py on small trees, each a script and a lib.sh: a program called
 # through a wrapper, inside `bash -c`, `xargs` or a trap is found; a listed one passes; what
-# runs after `chroot` or is a function passes; a package named in two lists fails. Needs the
+# runs after `chroot` or is a function passes; a package named in two lists fails; a program of
+# a list installed on demand may be missing, but not unlisted when installed. Needs the
 # programs it names installed (scripts/check-scripts.sh installs every list first).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -55,6 +56,13 @@ lumora_b_packages=(git debootstrap)' 'true'
 check installs-itself 1 'run.sh:2: installs cppcheck itself' 'lumora_x_packages=(cppcheck)' \
   'apt-get install -y --no-install-recommends cppcheck ./local.deb'
 check not-installed 1 'lumora-no-such-program is not installed' "$none" 'lumora-no-such-program'
+on_demand='lumora_x_packages=(python3)
+lumora_peer_packages=(python3-venv)
+lumora_peer_programs=(lumora-no-such-program debootstrap)'
+check on-demand-missing 0 '' "$on_demand" 'command -v lumora-no-such-program || lumora-no-such-program'
+check on-demand-installed 1 'debootstrap comes from debootstrap' "$on_demand" 'debootstrap bookworm /r'
+check on-demand-without-packages 1 'lumora_peer_programs names programs of no list of packages' \
+  'lumora_peer_programs=(lumora-no-such-program)' 'true'
 
 echo "$((cases - failures)) passed, $failures failed"
 [[ $failures == 0 ]]

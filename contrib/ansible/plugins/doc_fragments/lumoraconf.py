@@ -21,3 +21,16 @@ options:
 requirements:
   - lumoraconf and lumoraconf-query (the C(lumoraconf) package) on the managed host
 """
+
+    # The attributes of a module that only reads the managed host (extended as
+    # lumoraconf.scanners.lumoraconf.read_only, beside action_common_attributes).
+    READ_ONLY = r"""
+attributes:
+  check_mode:
+    support: full
+    details: Only reads, so it runs in check mode as in a real run.
+  diff_mode:
+    support: none
+  platform:
+    platforms: linux
+"""

@@ -17,6 +17,9 @@ CONFIG_FILE = "/etc/opt/kelvane/scanner/lumora//lumsanenetdevice.cfg"
 # lumoraconf-query plan: the add would refuse the words, and says why on standard output.
 PLAN_REFUSED = 3
 
+# lumoraconf-query check: it found something, and printed it on standard output.
+CHECK_FOUND = 1
+
 
 def lumoraconf_argument_spec():
     """The options of the doc fragment lumoraconf.scanners.lumoraconf, which every module
@@ -91,6 +94,18 @@ class Lumoraconf(object):
         if interface is not None:
             words += ["--interface", interface]
         return json_lines(self.query(*words))
+
+    def check(self):
+        """The findings of `lumoraconf-query check`, one dict per line it prints (see
+        json_lines); empty for a sound configuration. Fails the module only when the command
+        printed no finding and still did not succeed (its usage, a write error)."""
+        argv = [self.query_tool, "check"]
+        rc, out, err = self.module.run_command(argv, check_rc=False)
+        if rc == 0 or (rc == CHECK_FOUND and out.strip()):
+            return json_lines(out)
+        self.module.fail_json(msg="lumoraconf-query check failed: %s"
+                              % ((err or out).strip() or "exit status %d" % rc),
+                              rc=rc, stdout=out, stderr=err, cmd=argv)
 
     def log_settings(self):
         """{"path", "level", "mode"}, or None when the backend does not log."""

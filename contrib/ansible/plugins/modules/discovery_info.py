@@ -55,14 +55,7 @@ options:
 extends_documentation_fragment:
   - ansible.builtin.action_common_attributes
   - lumoraconf.scanners.lumoraconf
-attributes:
-  check_mode:
-    support: full
-    details: Only reads, so it runs in check mode as in a real run.
-  diff_mode:
-    support: none
-  platform:
-    platforms: linux
+  - lumoraconf.scanners.lumoraconf.read_only
 notes:
   - The task lasts about I(timeout) seconds, whatever answers.
   - The option I(lumoraconf_path) is accepted for symmetry with the other modules and not
