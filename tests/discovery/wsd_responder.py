@@ -6,17 +6,19 @@ wire helpers it imports from hostile_responder.py leave no bytecode in the sourc
 
 Run by discovery_netns_test.sh inside a network namespace the test made, never on the
 machine's own network: it refuses to run unless its network namespace differs from the one
-named in LUMORA_HOST_NETNS. Each ADDRESS (an IPv4 address of this namespace, or an IPv6 one
-followed by %INTERFACE) is one device of that KIND. Every device answers a WS-Discovery Probe
-for scanner devices (heard on 239.255.255.250:3702, or [ff02::c]:3702 on INTERFACE) by unicast
-from its own address, and serves its metadata over HTTP at port 5357 of its address to a
-WS-Transfer Get. The kinds:
+named in LUMORA_HOST_NETNS; bench/discovery.sh runs it likewise. Each ADDRESS (an IPv4 address
+of this namespace, or an IPv6 one followed by %INTERFACE) is one device of that KIND. Every
+device answers a WS-Discovery Probe for scanner devices or for every device (wsdp:Device)
+(heard on 239.255.255.250:3702, or [ff02::c]:3702 on INTERFACE) by unicast from its own
+address, and serves its metadata (its model and name, and the scan service it hosts) over HTTP
+at port 5357 of its address to a WS-Transfer Get. The kinds:
 
   known      a scanner of a model the catalogue knows ("Kelvane" "LumaScan MX-200")
   six        the same over IPv6 as "Six Scanner", the device ipv6_responder.py announces
   unknown    a scanner of a model it does not know ("Other Maker" "Z9")
   both       a scanner of a known model ("Kelvane" "MX-300") that also answers multicast DNS
-             questions for _uscan._tcp as the instance "Both Scanner" on host both.local
+             queries that ask for _uscan._tcp (alone or among other services) as the
+             instance "Both Scanner" on host both.local
   endless    metadata whose HTTP body never ends
   huge       metadata announced as 8 MiB long
   bomb       metadata with a document type declaration of nested entities
@@ -40,7 +42,7 @@ import threading
 import time
 import xml.etree.ElementTree as ET
 
-from hostile_responder import T_PTR, group_socket, message, queries, scanner
+from hostile_responder import T_PTR, group_socket, message, scanner
 
 GROUP = "239.255.255.250"
 GROUP6 = "ff02::c"
@@ -52,6 +54,8 @@ SOAP = "http://www.w3.org/2003/05/soap-envelope"
 WSA = "http://schemas.xmlsoap.org/ws/2004/08/addressing"
 WSD = "http://schemas.xmlsoap.org/ws/2005/04/discovery"
 SCAN = "http://schemas.microsoft.com/windows/2006/08/wdp/scan"
+DEVPROF = "http://schemas.xmlsoap.org/ws/2006/02/devprof"
+DEVICE_TYPES = {(DEVPROF, "Device"), (SCAN, "ScanDeviceType")}
 PROBE = WSD + "/Probe"
 GET = "http://schemas.xmlsoap.org/ws/2004/09/transfer/Get"
 
@@ -104,11 +108,13 @@ def probe_matches(relates_to, endpoint, xaddrs, types="wscn:ScanDeviceType"):
 """ % (SOAP, WSA, WSD, SCAN, WSD, random.getrandbits(64), relates_to, endpoint, types, xaddrs)).encode()
 
 
-def metadata(kind, relates_to):
+def metadata(kind, relates_to, address):
+    """The device's metadata: its model, its name, and the scan service it hosts (where a
+    client that scans over WS-Discovery sends its requests)."""
     maker, model, friendly = MODELS[kind]
     return ("""<?xml version="1.0" encoding="UTF-8"?>
 <soap:Envelope xmlns:soap="%s" xmlns:wsa="%s" xmlns:mex="http://schemas.xmlsoap.org/ws/2004/09/mex"
- xmlns:wsdp="http://schemas.xmlsoap.org/ws/2006/02/devprof">
+ xmlns:wsdp="http://schemas.xmlsoap.org/ws/2006/02/devprof" xmlns:wscn="%s">
 <soap:Header><wsa:Action>%s/GetResponse</wsa:Action><wsa:RelatesTo>%s</wsa:RelatesTo></soap:Header>
 <soap:Body><mex:Metadata>
 <mex:MetadataSection Dialect="http://schemas.xmlsoap.org/ws/2006/02/devprof/ThisDevice">
@@ -118,9 +124,14 @@ def metadata(kind, relates_to):
 <wsdp:ThisModel><wsdp:Manufacturer xml:lang="en">%s</wsdp:Manufacturer>
 <wsdp:ModelName xml:lang="en">%s</wsdp:ModelName><wsdp:ModelNumber>%s</wsdp:ModelNumber>
 </wsdp:ThisModel></mex:MetadataSection>
+<mex:MetadataSection Dialect="http://schemas.xmlsoap.org/ws/2006/02/devprof/Relationship">
+<wsdp:Relationship Type="http://schemas.xmlsoap.org/ws/2006/02/devprof/host"><wsdp:Hosted>
+<wsa:EndpointReference><wsa:Address>http://%s:%d/%s/scan</wsa:Address></wsa:EndpointReference>
+<wsdp:Types>wscn:ScannerServiceType</wsdp:Types><wsdp:ServiceId>%s/scan</wsdp:ServiceId>
+</wsdp:Hosted></wsdp:Relationship></mex:MetadataSection>
 </mex:Metadata></soap:Body></soap:Envelope>
-""" % (SOAP, WSA, "http://schemas.xmlsoap.org/ws/2004/09/transfer", relates_to, friendly, maker, model,
-       model.split()[-1])).encode()
+""" % (SOAP, WSA, SCAN, "http://schemas.xmlsoap.org/ws/2004/09/transfer", relates_to, friendly, maker, model,
+       model.split()[-1], url_host(address), HTTP_PORT, endpoint_of(address)[9:], endpoint_of(address))).encode()
 
 
 BOMB = b"""<?xml version="1.0"?>
@@ -168,7 +179,7 @@ class Metadata(http.server.BaseHTTPRequestHandler):
         if action != GET or to not in endpoints:
             self.send_error(400)
             return
-        body = metadata(self.kind, message_id)
+        body = metadata(self.kind, message_id, address)
         if self.kind == "bomb":
             body = bomb_of(body)
         self.send_response(200)
@@ -262,6 +273,18 @@ def probe_sockets(devices, family, interface):
     return sock, senders
 
 
+def asks_for_device(probe, types):
+    """Whether a device answers the Probe: it has every type the Probe names (each a prefix
+    bound in the message and a local name), as a scanner device answers a Probe for scanners
+    and one for every device."""
+    for qname in types.split():
+        prefix, _, local = qname.rpartition(":")
+        bound = re.search(rb'xmlns:%s="([^"]*)"' % re.escape(prefix.encode()), probe)
+        if not bound or (bound.group(1).decode(), local) not in DEVICE_TYPES:
+            return False
+    return True
+
+
 def answer_probes(sock, senders, devices, log_file, others):
     while True:
         data, source = sock.recvfrom(65536)
@@ -272,9 +295,7 @@ def answer_probes(sock, senders, devices, log_file, others):
             types = root.find("{%s}Body/{%s}Probe/{%s}Types" % (SOAP, WSD, WSD)).text.strip()
         except (ET.ParseError, AttributeError):
             continue
-        # The Probe must ask for scanners: a type whose prefix is bound to the scan namespace.
-        prefix = types.split(":")[0]
-        if action != PROBE or not re.search(rb'xmlns:%s="%s"' % (prefix.encode(), SCAN.encode()), data):
+        if action != PROBE or not asks_for_device(data, types):
             continue
         for address, kind in devices:
             log(log_file, "probe %s" % address)
@@ -300,11 +321,43 @@ def send_later(sender, answers, destination, delay):
             pass  # over the largest datagram the kernel sends
 
 
+def name_at(data, at, hops=0):
+    """The labels of the name at offset at of a message, and the offset after it; a compression
+    pointer (at most 8 in a row, so that a loop ends) continues the name elsewhere."""
+    labels = []
+    while data[at] & 0xC0 != 0xC0:
+        if not data[at]:
+            return labels, at + 1
+        labels.append(data[at + 1:at + 1 + data[at]].decode(errors="replace"))
+        at += 1 + data[at]
+    if hops == 8:
+        raise IndexError("a loop of compression pointers")
+    rest, _ = name_at(data, ((data[at] & 0x3F) << 8) | data[at + 1], hops + 1)
+    return labels + rest, at + 2
+
+
+def questions(data):
+    """The labels and type of every question of a query (none of an answer): Avahi asks for
+    several services in one query, their names pointing back into the first one's."""
+    found, at = [], 12
+    if len(data) < 12 or data[2] & 0x80:
+        return found
+    try:
+        for _ in range(struct.unpack("!H", data[4:6])[0]):
+            labels, at = name_at(data, at)
+            found.append((labels, struct.unpack("!H", data[at:at + 2])[0]))
+            at += 4
+    except (IndexError, struct.error):
+        pass
+    return found
+
+
 def answer_mdns(sock, address):
-    """The multicast DNS side of the device of kind both."""
+    """The multicast DNS side of the device of kind both: it answers every query that asks for
+    _uscan._tcp, among other services or alone."""
     answer = message(scanner("Both Scanner", "both", address, "Kelvane MX-300"))
-    for labels, qtype in queries(sock):
-        if qtype == T_PTR and labels[:1] == ["_uscan"]:
+    while True:
+        if any(qtype == T_PTR and labels[:1] == ["_uscan"] for labels, qtype in questions(sock.recv(9000))):
             sock.sendto(answer, (MDNS_GROUP, MDNS_PORT))
 
 
