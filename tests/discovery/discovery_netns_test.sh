@@ -301,14 +301,16 @@ for o in lines:
 PY
 }
 
-# expect_asked NAME FROM_LINE: since line FROM_LINE of the responders' log, the run NAME asked
-# each WS-Discovery device for its metadata once, at its own address alone: never the device
+# expect_asked NAME FROM_LINE: since line FROM_LINE of the responders' log, the run NAME probed
+# for scanner devices alone and asked each WS-Discovery device for its metadata once, at its own address alone: never the device
 # whose transport addresses name another host, never that other host (also named by the bomb's
 # external entity), once each of the others.
 expect_asked() {
   local log n count
   log=$(tail -n "+$2" "$SANDBOX_ROOT/wsd.log")
   ! grep -q '^contacted' <<<"$log" || fail "$1: the other host was contacted"
+  grep -qxF 'probe-for http://schemas.microsoft.com/windows/2006/08/wdp/scan#ScanDeviceType' <<<"$log" ||
+    fail "$1: no Probe asked for scanner devices alone: $(grep '^probe-for' <<<"$log" | sort -u)"
   for n in 2 3 4 5 6 7 8 10; do
     count=$(grep -c "^get 10\.77\.4\.$n " <<<"$log")
     if [[ $n == 8 ]]; then

@@ -28,8 +28,10 @@ at port 5357 of its address to a WS-Transfer Get. The kinds:
              answer to another probe and a flood of 300 ProbeMatches of distinct endpoints,
              and then one good one; metadata of an unknown model
 
-LOG_FILE gets one line per event: "probe ADDRESS" for each Probe a device heard, "get ADDRESS
-PATH" for each metadata request, "contacted ADDRESS" for each connection to the other host.
+LOG_FILE gets one line per event: "probe-for NAMESPACE#TYPE ..." for each Probe the devices
+answer (the types it names, sorted), "probe ADDRESS" for each device that answers it, "get
+ADDRESS PATH" for each metadata request, "contacted ADDRESS" for each connection to the other
+host.
 """
 import http.server
 import os
@@ -273,16 +275,23 @@ def probe_sockets(devices, family, interface):
     return sock, senders
 
 
-def asks_for_device(probe, types):
-    """Whether a device answers the Probe: it has every type the Probe names (each a prefix
-    bound in the message and a local name), as a scanner device answers a Probe for scanners
-    and one for every device."""
+def named_types(probe, types):
+    """The types a Probe names, each as (namespace, local name) by the prefix bound in the
+    message; None when a prefix is bound to nothing."""
+    named = []
     for qname in types.split():
         prefix, _, local = qname.rpartition(":")
         bound = re.search(rb'xmlns:%s="([^"]*)"' % re.escape(prefix.encode()), probe)
-        if not bound or (bound.group(1).decode(), local) not in DEVICE_TYPES:
-            return False
-    return True
+        if not bound:
+            return None
+        named.append((bound.group(1).decode(), local))
+    return named
+
+
+def asks_for_device(named):
+    """Whether a device answers a Probe for these types: it has every one of them, as a scanner
+    device answers a Probe for scanners and one for every device."""
+    return named is not None and all(t in DEVICE_TYPES for t in named)
 
 
 def answer_probes(sock, senders, devices, log_file, others):
@@ -295,8 +304,10 @@ def answer_probes(sock, senders, devices, log_file, others):
             types = root.find("{%s}Body/{%s}Probe/{%s}Types" % (SOAP, WSD, WSD)).text.strip()
         except (ET.ParseError, AttributeError):
             continue
-        if action != PROBE or not asks_for_device(data, types):
+        named = named_types(data, types)
+        if action != PROBE or not asks_for_device(named):
             continue
+        log(log_file, "probe-for %s" % " ".join(sorted("%s#%s" % t for t in named)))
         for address, kind in devices:
             log(log_file, "probe %s" % address)
             xaddrs = "http://%s:%d/%s" % (url_host(address), HTTP_PORT, endpoint_of(address)[9:])
