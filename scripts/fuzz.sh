@@ -5,9 +5,9 @@
 # catalogue, add_args, shell_words, mdns_response, wsd_message); SECONDS defaults to 600. The
 # fuzzer works on a copy of the corpus under /var/tmp; with --merge the inputs that reach new
 # coverage are merged back into fuzz/corpus/TARGET afterwards. Crashing inputs land in
-# build-fuzz/artifacts/. Needs clang and libclang-rt-dev (scripts/hardening.sh installs them). Extra libFuzzer options can be given
-# in LUMORA_FUZZ_OPTIONS, for example "-runs=10000000"; a target's own flags, if it has any, are
-# in fuzz/TARGET.flags.
+# build-fuzz/artifacts/. Needs clang and libclang-rt-dev (scripts/hardening.sh installs them).
+# Extra libFuzzer options can be given in LUMORA_FUZZ_OPTIONS, for example "-runs=10000000"; a
+# target's own flags, if it has any, are in fuzz/TARGET.flags.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 lumora_stage_prefix=fuzz
