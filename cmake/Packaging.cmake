@@ -151,9 +151,10 @@ find_program(LUMORA_FILE file)
 if(LUMORA_DPKG_SHLIBDEPS AND LUMORA_FILE)
   set(CPACK_DEBIAN_LUMORACONF_PACKAGE_SHLIBDEPS ON)
 else()
-  # lumoraconf-query's discover loads ldns; Debian 13 renamed its package for the 64-bit time_t
-  # move.
-  set(CPACK_DEBIAN_LUMORACONF_PACKAGE_DEPENDS "libc6, libldns3 | libldns3t64")
+  # lumoraconf-query's discover loads ldns, libxml2 and libcurl; Debian 13 renamed the packages
+  # of ldns and libcurl for the 64-bit time_t move.
+  set(CPACK_DEBIAN_LUMORACONF_PACKAGE_DEPENDS
+      "libc6, libldns3 | libldns3t64, libxml2, libcurl4 | libcurl4t64")
   if(NOT LUMORA_STATIC_LIBSTDCXX OR LUMORA_SANITIZE)
     string(APPEND CPACK_DEBIAN_LUMORACONF_PACKAGE_DEPENDS ", libstdc++6")
   endif()

@@ -153,13 +153,18 @@ if command -v dpkg-shlibdeps >/dev/null && command -v file >/dev/null; then
     has_dep "$dep" || fail "Depends lacks $dep (from dpkg-shlibdeps): '$depends'"
   done
 fi
-# lumoraconf-query's discover loads ldns (libldns3, libldns3t64 on Debian 13); lumoraconf itself
-# loads nothing but the C library (and the C++ one when it is not linked in).
-if readelf -d "$unpacked/usr/bin/lumoraconf-query" | grep -q 'NEEDED.*libldns'; then
-  has_dep libldns3 || has_dep libldns3t64 || fail "Depends lacks the ldns library: '$depends'"
-else
-  fail "lumoraconf-query does not load libldns"
-fi
+# lumoraconf-query's discover loads ldns (libldns3, libldns3t64 on Debian 13), libxml2 and libcurl
+# (libcurl4, libcurl4t64 on Debian 13); lumoraconf itself loads nothing but the C library (and
+# the C++ one when it is not linked in).
+needed=$(readelf -d "$unpacked/usr/bin/lumoraconf-query" | grep NEEDED)
+for library in "libldns libldns3 libldns3t64" "libxml2 libxml2 libxml2" "libcurl libcurl4 libcurl4t64"; do
+  read -r soname package package_t64 <<<"$library"
+  if grep -q "$soname\." <<<"$needed"; then
+    has_dep "$package" || has_dep "$package_t64" || fail "Depends lacks $package: '$depends'"
+  else
+    fail "lumoraconf-query does not load $soname"
+  fi
+done
 if readelf -d "$unpacked/usr/bin/lumoraconf" | grep 'NEEDED' | grep -vqE 'lib(c|m|stdc\+\+|gcc_s)\.so|ld-linux'; then
   fail "lumoraconf loads a library beyond the C and C++ ones: $(readelf -d "$unpacked/usr/bin/lumoraconf" | grep NEEDED)"
 fi
