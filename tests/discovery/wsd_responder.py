@@ -375,8 +375,8 @@ def answer_mdns(sock, address):
 def main():
     ready, log_file = sys.argv[1], sys.argv[2]
     devices, interfaces = [], {}
-    for spec in sys.argv[3:]:
-        address, kind = spec.split("=", 1)
+    for argument in sys.argv[3:]:
+        address, kind = argument.split("=", 1)
         address, _, interfaces[family_of(address)] = address.partition("%")
         devices.append((address, kind))
     here = os.readlink("/proc/self/ns/net")
