@@ -22,6 +22,11 @@ constexpr milliseconds kBeat{100};
 // hand-out to the next beat, so that a device is not handed out before the rest of its service
 // types, but never to a later one, whatever keeps coming.
 constexpr milliseconds kBurst{20};
+// A responder answers each question about a shared record (a PTR of a service type) after its
+// own random 20 to 120 ms (RFC 6762, section 6), so one device's service types come in answers
+// up to 100 ms apart, and further apart from a busy responder: beats this soon after a browse
+// question hand nothing out, so that a device is not printed before its other service types.
+constexpr milliseconds kAnswerSpread{300};
 // A question is not asked again before this long, so a responder that never answers it costs
 // a few datagrams a second, not a flood.
 constexpr milliseconds kAskAgainAfter{500};
@@ -113,6 +118,7 @@ bool discover_devices(const DiscoveryOptions& options,
   milliseconds browse_interval = kFirstBrowseInterval;
   Clock::time_point next_browse = start + browse_interval;
   Clock::time_point next_beat = start + kBeat;
+  Clock::time_point last_browse = start;
   Clock::time_point last_datagram = start - kBurst;
   bool held_back = false;
   // One byte more than the largest message, so that a datagram over the limit is seen as such.
@@ -120,15 +126,19 @@ bool discover_devices(const DiscoveryOptions& options,
   for (Clock::time_point now = start; now < deadline; now = Clock::now()) {
     if (now >= next_browse) {
       run.browse(now);
+      last_browse = now;
       browse_interval *= 2;
       next_browse += browse_interval;
     }
     if (now >= next_beat) {
-      if (now - last_datagram >= kBurst || held_back) {
-        if (!run.hand_out(false)) return true;
-        held_back = false;
-      } else {
-        held_back = true;
+      // While the answers to the browse question are still coming, nothing is handed out.
+      if (now - last_browse >= kAnswerSpread) {
+        if (now - last_datagram >= kBurst || held_back) {
+          if (!run.hand_out(false)) return true;
+          held_back = false;
+        } else {
+          held_back = true;
+        }
       }
       run.ask_for_missing(now);
       while (next_beat <= now) next_beat += kBeat;

@@ -250,14 +250,16 @@ lab_responder "$ns_q" lumtest-q vq1 "$SANDBOX_ROOT/services-q"
 
 # The hostile responder: junk, an answer from another port and a withdrawn scanner print
 # nothing; the scanner whose address must be asked for is found through a stream of datagrams;
-# the answer to another querier counts; every line comes at once, and the run ends on time.
+# the answer to another querier counts; a device whose second service type is answered 0.2 s
+# after its first is printed once, with both; every line comes at once, and the run ends on time.
 # Multicast DNS alone, so that no line waits for the answers to a WS-Discovery probe.
 wait_ready hostile
 run_discover hostile --interface vq3 --timeout 2 --protocol mdns
 expect_status hostile 0
 expect_lines hostile "$(line Survivor survivor.local 10.77.3.2 80 '["_uscan._tcp"]' '"Kelvane MX-300"' null MX-300 Survivor scanning)
 $(line Asked asked.local 10.77.3.2 80 '["_uscan._tcp"]' '"Kelvane MX-200"' null MX-200 Asked scanning)
-$(line Overheard overheard.local 10.77.3.2 80 '["_uscan._tcp"]' '"Kelvane MX-200"' null MX-200 Overheard scanning)"
+$(line Overheard overheard.local 10.77.3.2 80 '["_uscan._tcp"]' '"Kelvane MX-200"' null MX-200 Overheard scanning)
+$(line Spread spread.local 10.77.3.2 80 '["_uscan._tcp","_ipp._tcp"]' '"Kelvane MX-200"' null MX-200 Spread scanning)"
 expect_on_time hostile 2000 1000
 
 # wsd_lines PROTOCOLS: the lines of the WS-Discovery devices, those of a run that asked by

@@ -10,11 +10,12 @@ cut message, a header alone, a message over the 9000-byte limit, compression poi
 loop, records whose data do not fit their type, records of another class, answers inside a
 query, records of an instance nobody announced, and a flood of cut messages), with a whole
 scanner "Impostor" sent from a port other than 5353, with the scanner "Leaving" withdrawn by a
-goodbye before its address is asked for, and with "Asked", whose address comes only when asked
-for; then with one good answer for the scanner "Survivor". From the first query on, a datagram
+goodbye before its address is asked for, with "Asked", whose address comes only when asked
+for, and with "Spread" as an eSCL scanner; then with one good answer for the scanner "Survivor" and
+with "Spread" as a printer too, as a busy responder spreads its answers to one query. From the first query on, a datagram
 from port 5353 reaches the querier every 10 ms, and "Overheard" is announced to the group as if
-another querier had asked. The querier must print "Survivor", "Asked" and "Overheard", and
-nothing else.
+another querier had asked. The querier must print "Survivor", "Asked", "Overheard" and "Spread" (with both its service
+types), and nothing else.
 """
 import os
 import socket
@@ -46,9 +47,9 @@ def message(records, flags=0x8400, ident=0):
     return struct.pack("!HHHHHH", ident, flags, 0, len(records), 0, 0) + b"".join(records)
 
 
-def scanner(instance, host, address, ty, rclass=CLASS_IN, pad=0, ttl=120):
-    service = name("_uscan", "_tcp", "local")
-    full = name(instance, "_uscan", "_tcp", "local")
+def scanner(instance, host, address, ty, rclass=CLASS_IN, pad=0, ttl=120, kind="_uscan"):
+    service = name(kind, "_tcp", "local")
+    full = name(instance, kind, "_tcp", "local")
     txt = bytes([len("ty=" + ty)]) + ("ty=" + ty).encode()
     while pad > 0:
         piece = min(pad, 255)
@@ -56,7 +57,8 @@ def scanner(instance, host, address, ty, rclass=CLASS_IN, pad=0, ttl=120):
         pad -= piece + 1
     return [
         record(service, T_PTR, full, rclass, ttl),
-        record(full, T_SRV, struct.pack("!HHH", 0, 0, 80) + name(host, "local"), rclass, ttl),
+        record(full, T_SRV, struct.pack("!HHH", 0, 0, 631 if kind == "_ipp" else 80) + name(host, "local"),
+               rclass, ttl),
         record(full, T_TXT, txt, rclass, ttl),
         record(name(host, "local"), T_A, socket.inet_aton(address), rclass, ttl),
     ]
@@ -157,6 +159,7 @@ def main():
                                              daemon=True)
                 streaming.start()
                 sock.sendto(message(scanner("Overheard", "overheard", address, "Kelvane MX-200")), group)
+            sock.sendto(message(scanner("Spread", "spread", address, "Kelvane MX-200")), group)
             for datagram in junk(address):
                 try:
                     sock.sendto(datagram, group)
@@ -170,6 +173,7 @@ def main():
                                         name("Leaving", "_uscan", "_tcp", "local"), ttl=0)]), group)
             time.sleep(0.2)  # the querier reads the junk first; a full socket buffer would drop this
             sock.sendto(message(scanner("Survivor", "survivor", address, "Kelvane MX-300")), group)
+            sock.sendto(message(scanner("Spread", "spread", address, "Kelvane MX-200", kind="_ipp")), group)
     finally:
         stop.set()
         if streaming is not None:
