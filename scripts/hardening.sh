@@ -53,22 +53,39 @@ cmake --build build-fuzz -j "$jobs" --target "${targets[@]/#/fuzz_}"
 lumora_stage_end
 
 mkdir -p build-fuzz/artifacts
-for target in "${targets[@]}"; do
-  lumora_stage_begin "fuzz $target (${lumora_fuzz_ci_seconds}s)"
-  corpus="$scratch/corpus-$target"
+# Runs fuzz target $1 over a copy of its corpus, its output in build-fuzz/artifacts/TARGET.log.
+run_fuzz_target() {
+  local target=$1
+  local corpus="$scratch/corpus-$target"
   cp -r "fuzz/corpus/$target" "$corpus"
-  log="build-fuzz/artifacts/$target.log"
   lumora_read_fuzz_flags "$target"
-  if ! "build-fuzz/fuzz/fuzz_$target" -max_total_time="$lumora_fuzz_ci_seconds" \
-       -print_final_stats=1 -artifact_prefix="build-fuzz/artifacts/$target-" \
-       "${lumora_fuzz_flags[@]}" "$corpus" > "$log" 2>&1; then
-    tail -n 80 "$log"
-    echo "hardening: fuzz target $target found a fault (input and $log under build-fuzz/artifacts/)" >&2
-    exit 1
-  fi
-  grep -E '^#[0-9]+[[:space:]]+DONE|^Done|^stat::number_of_executed_units' "$log" || tail -n 5 "$log"
-  lumora_stage_end
+  "build-fuzz/fuzz/fuzz_$target" -max_total_time="$lumora_fuzz_ci_seconds" \
+    -print_final_stats=1 -artifact_prefix="build-fuzz/artifacts/$target-" \
+    "${lumora_fuzz_flags[@]}" "$corpus" > "build-fuzz/artifacts/$target.log" 2>&1
+}
+# A fuzzer uses one processor: as many run at once as there are jobs, each for its full time.
+lumora_stage_begin "fuzz ${#targets[@]} targets, $jobs at a time (${lumora_fuzz_ci_seconds}s each)"
+for ((first = 0; first < ${#targets[@]}; first += jobs)); do
+  batch=("${targets[@]:first:jobs}")
+  pids=()
+  for target in "${batch[@]}"; do
+    run_fuzz_target "$target" &
+    pids+=("$!")
+  done
+  for i in "${!batch[@]}"; do
+    target=${batch[i]}
+    log="build-fuzz/artifacts/$target.log"
+    if ! wait "${pids[i]}"; then
+      kill "${pids[@]}" 2>/dev/null || true
+      tail -n 80 "$log"
+      echo "hardening: fuzz target $target found a fault (input and $log under build-fuzz/artifacts/)" >&2
+      exit 1
+    fi
+    echo "fuzz $target:"
+    grep -E '^#[0-9]+[[:space:]]+DONE|^Done|^stat::number_of_executed_units' "$log" || tail -n 5 "$log"
+  done
 done
+lumora_stage_end
 
 # c) clang-tidy and cppcheck.
 lumora_stage "static analysis (scripts/static-analysis.sh)" bash scripts/static-analysis.sh
