@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Hardening checks, run from the project root as root on Debian 12 or 13 (CI runs it once, on
-# Debian 12, after scripts/test-all.sh):
+# Debian 12, after the README's lines on a fresh Debian 12 root):
 #   a) the whole test suite, end-to-end tests included, built with AddressSanitizer and
 #      UndefinedBehaviorSanitizer (build-sanitize), but for the tests labelled "static", which
-#      run no program built here (the collection's sanity tests, the documents; test-all.sh
-#      runs them); any failing or skipped test fails the run;
+#      run no program built here (the collection's sanity tests, the documents; the README's
+#      test line, scripts/test-all.sh, runs them); any failing or skipped test fails the run;
 #   b) every libFuzzer target built with clang (build-fuzz) and run over a copy of its
 #      checked-in corpus for lumora_fuzz_ci_seconds (scripts/lib.sh); any crash, leak or
 #      sanitizer report fails the run;
